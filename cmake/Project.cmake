@@ -1,0 +1,46 @@
+# Warnings and sanitizers for every target of the project.
+set(KV_WARNINGS -Wall -Wextra -Wpedantic -Werror)
+
+if(KV_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(KV_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
+# kv_library(NAME DEPS...) builds src/NAME into the static library kv_NAME from
+# every source file in the folder (and, for platform, its posix/ subfolder).
+function(kv_library name)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(name STREQUAL "platform")
+    file(GLOB native CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/posix/*.cpp)
+    list(APPEND sources ${native})
+  endif()
+  if(NOT sources)
+    # A layer that has no units yet still carries its place in the chain.
+    add_library(kv_${name} INTERFACE)
+    target_include_directories(kv_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(kv_${name} INTERFACE ${ARGN})
+    return()
+  endif()
+  add_library(kv_${name} STATIC ${sources})
+  target_include_directories(kv_${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_compile_options(kv_${name} PRIVATE ${KV_WARNINGS})
+  target_link_libraries(kv_${name} PUBLIC ${ARGN})
+endfunction()
+
+# kv_tests(NAME DEPS...) builds tests/NAME/*.cpp into one GoogleTest program.
+function(kv_tests name)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(test_${name} ${sources})
+  target_compile_options(test_${name} PRIVATE ${KV_WARNINGS})
+  target_include_directories(test_${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(test_${name} PRIVATE ${ARGN} kv_testsupport GTest::gtest GTest::gtest_main)
+  gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "KV_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KV_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()

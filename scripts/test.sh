@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing (Debian 12, as root), builds the
+# normal and the sanitizer configuration and runs every test in both.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+JOBS=${JOBS:-2}
+
+PACKAGES=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev fonts-ipafont-gothic xvfb xauth
+          clang libclang-rt-14-dev strace locales)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "== installing: ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ]; then echo "missing packages and not root: ${missing[*]}" >&2; exit 1; fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+configure_and_test() {
+  local dir=$1; shift
+  echo "== build $dir"
+  cmake -S "$ROOT" -B "$ROOT/$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$ROOT/$dir" -j"$JOBS"
+  echo "== test $dir"
+  (cd "$ROOT/$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$JOBS" --timeout 600)
+}
+
+configure_and_test build/release
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  configure_and_test build/asan -DKV_SANITIZE=ON
+echo "== all tests passed"

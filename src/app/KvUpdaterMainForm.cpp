@@ -1,0 +1,167 @@
+#include "app/KvUpdaterMainForm.h"
+
+
+#include "base/Exception.h"
+#include "base/Format.h"
+#include "common/RsFileUtil.h"
+#include "common/RsUtil.h"
+#include "csv/RsCsvUtil.h"
+#include "platform/CodePage.h"
+#include "platform/Error.h"
+#include "platform/Locale.h"
+#include "platform/Path.h"
+
+namespace {
+
+constexpr std::size_t kOutputBuffer = 1 << 20;
+constexpr std::string_view kTag = "INFO\t";
+constexpr std::size_t kPrefixLength = 26;
+
+std::string WriteErrorText(const std::string& path, int err) {
+  return Format("ファイル \"%s\" に書き込めません. %s", {path, platform::ErrorText(err)});
+}
+
+// The folder part of a system path, for flushing the folder after a rename.
+std::string FolderOf(const std::string& path) {
+  std::u16string wide = platform::ToWide(path);
+  std::size_t cut = wide.find_last_of(u'\\');
+  return cut == std::u16string::npos ? std::string() : platform::FromWide(wide.substr(0, cut + 1));
+}
+
+bool SameFileState(const platform::FileInfo& a, const platform::FileInfo& b) {
+  return a.size == b.size && a.lastWriteNanoseconds == b.lastWriteNanoseconds && a.fileId == b.fileId &&
+         a.volume == b.volume;
+}
+
+}  // namespace
+
+// Buffers the canonical record lines and writes them to the temporary file
+// in large blocks, checking every write.
+class TKvAccesslogUpdaterForm::TRecordWriter {
+ public:
+  TRecordWriter(platform::File& file, std::string path) : FFile(file), FPath(std::move(path)) {
+    FBuffer.reserve(kOutputBuffer + 4096);
+  }
+  std::string& Buffer() { return FBuffer; }
+  void WriteIfFull() {
+    if (FBuffer.size() >= kOutputBuffer) Flush();
+  }
+  void Flush() {
+    if (FBuffer.empty()) return;
+    if (int err = FFile.Write(FBuffer.data(), FBuffer.size())) throw EWriteError(WriteErrorText(FPath, err));
+    FBuffer.clear();
+  }
+
+ private:
+  platform::File& FFile;
+  std::string FPath;
+  std::string FBuffer;
+};
+
+TKvAccesslogUpdaterForm::TKvAccesslogUpdaterForm() = default;
+TKvAccesslogUpdaterForm::~TKvAccesslogUpdaterForm() = default;
+
+void TKvAccesslogUpdaterForm::RepairRecord(TStringList& Fields) {
+  std::string& out = FOutput->Buffer();
+  // A line without fields is kept as an empty line rather than ending the run.
+  if (Fields.Count() > 0) {
+    const std::string& first = Fields[0];
+    if (first.size() >= kTag.size() &&
+        platform::CompareTextIgnoreCase(std::string_view(first).substr(0, kTag.size()), kTag) == 0) {
+      FFileChanged = true;
+      Fields.Put(0, first.size() > kPrefixLength ? std::string_view(first).substr(kPrefixLength) : std::string_view());
+    }
+    for (int i = 0; i < Fields.Count(); ++i) {
+      if (i > 0) out += ',';
+      out += '"';
+      std::string_view field = Fields[i];
+      for (std::size_t q; (q = field.find('"')) != std::string_view::npos; field.remove_prefix(q + 1)) {
+        out.append(field.substr(0, q + 1));
+        out += '"';
+      }
+      out.append(field);
+      out += '"';
+    }
+  }
+  out += "\r\n";
+  FOutput->WriteIfFull();
+}
+
+void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& UpdatedCount) {
+  // A link is repaired through: the file it names is rewritten in its own
+  // folder, and the link stays a link.
+  std::string target = FileName;
+  if (platform::IsSymbolicLink(FileName)) {
+    std::string resolved = platform::ResolveLinks(FileName);
+    if (!resolved.empty()) target = resolved;
+  }
+  const std::string tempName = target + ".temp";
+  FFileChanged = false;
+  const TDateTime oldTime = GetFileTimeOf(target, 1);
+  platform::FileInfo before;
+  const bool haveBefore = platform::GetFileInfo(target, before) == 0;
+
+  // Never follow or reuse what stands under the temporary name: an earlier
+  // run's file or a planted link is removed, then the file is made anew.
+  platform::DeleteFile(tempName);
+  platform::File temp;
+  if (int err = temp.CreateExclusive(tempName))
+    throw EFCreateError(Format("ファイル \"%s\". %s を作成できません", {tempName, platform::ErrorText(err)}));
+
+  TRecordWriter writer(temp, tempName);
+  try {
+    FOutput = &writer;
+    bool reachedEnd = true;
+    {
+      TCsvLoader loader;
+      loader.SetDelimiter(44);
+      loader.SetQuoteChar(34);
+      loader.SetSkipFirstLine(false);
+      loader.SetOnRecord([this](TStringList& fields) { RepairRecord(fields); });
+      loader.LoadFromFile(target);
+      reachedEnd = loader.ReachedEnd();
+    }
+    FOutput = nullptr;
+
+    if (!FFileChanged) {
+      temp.Close();
+      platform::DeleteFile(tempName);
+      return;
+    }
+    // Replacing a file whose reading stopped at a NUL byte would drop all
+    // that follows it.
+    if (!reachedEnd) throw Exception(Format("ファイル \"%s\" にNUL文字があるため修正できません", {FileName}));
+
+    writer.Flush();
+    if (haveBefore) {
+      if (int err = temp.CopyAccessFrom(before)) throw EWriteError(WriteErrorText(tempName, err));
+    }
+    if (oldTime > 0) {
+      const platform::FileTime lastWrite = DateTimeToFileTime(oldTime);
+      if (int err = temp.SetTimes(nullptr, nullptr, &lastWrite))
+        throw Exception(
+            Format("ファイル \"%s\" の更新日時を設定できません. %s", {FileName, platform::ErrorText(err)}));
+    }
+    if (int err = temp.Flush()) throw EWriteError(WriteErrorText(tempName, err));
+    if (int err = temp.Close()) throw EWriteError(WriteErrorText(tempName, err));
+
+    // A file that grew or changed while it was read would lose the change.
+    platform::FileInfo after;
+    if (!haveBefore || platform::GetFileInfo(target, after) != 0 || !SameFileState(before, after))
+      throw Exception(Format("ファイル \"%s\" は修正中に変更されました", {FileName}));
+
+    if (int err = platform::ReplaceFile(tempName, target))
+      throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
+    if (int err = platform::FlushDirectory(FolderOf(target)))
+      throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
+    ++UpdatedCount;
+  } catch (...) {
+    FOutput = nullptr;
+    temp.Close();
+    // Only the file this call created is removed; after a successful rename
+    // the name belongs to nobody.
+    platform::FileInfo leftover;
+    if (platform::GetFileInfo(tempName, leftover) == 0) platform::DeleteFile(tempName);
+    throw;
+  }
+}

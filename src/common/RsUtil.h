@@ -1,0 +1,29 @@
+// Shared helpers of the system: text and path operations used while reading
+// configuration values, and file time conversions.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "base/DateTime.h"
+#include "base/StringList.h"
+#include "platform/FileTime.h"
+
+// Every '/' becomes '\'; nothing else changes.
+std::string SlashToBackslash(std::string_view s);
+// True when every code unit is A-Z, a-z or 0-9 (true for the empty string).
+bool IsHalfWidthAlphaNumeric(std::u16string_view w);
+// Replaces the list's entries by the comma-separated entries of the text, on
+// characters: quotes removed when asked, entries trimmed of blanks and
+// control characters, empty entries removed when asked.
+void SplitCommaText(TStringList& list, std::string_view text, bool removeQuotes, bool removeEmpty);
+// One trailing '\' removed, except that a drive root ("C:\") and a lone '\'
+// keep theirs.
+std::u16string ExcludeTrailingDelimiterKeepRoot(std::u16string_view w);
+
+// UTC file time to a local date-time value, with the time-zone bias in force
+// now; sub-millisecond parts are dropped.
+TDateTime FileTimeToDateTime(platform::FileTime fileTime);
+// Local date-time value to a UTC file time with the bias in force now; a value
+// that does not convert gives file time 0.
+platform::FileTime DateTimeToFileTime(TDateTime value);

@@ -1,0 +1,79 @@
+// Delimited text: TCsv splits one line into fields, TCsvLoader reads a whole
+// file with quote-aware line breaking and hands each record to a callback.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "base/Object.h"
+#include "base/StringList.h"
+
+class TCsv : public TObject {
+ public:
+  explicit TCsv(TObject* owner = nullptr);
+
+  std::string text;          // the line to split
+  std::string tokns = ",";   // every byte of it is a delimiter
+  std::string stokns = "\"";  // every byte of it is a quote byte
+  bool strflg = true;        // quote bytes switch the inside-quotes state
+  TStringList items;         // the fields of the last split
+  bool blockflg = false;     // a run of delimiters counts as one
+
+  void SplitFields();
+  void StripQuotes();
+  void UndoubleQuotes();
+  // SplitFields over a line that is not copied into text first.
+  void SplitFields(std::string_view line);
+
+ private:
+  enum : unsigned char { kQuote = 1, kDelimiter = 2 };
+  void UpdateClasses();
+
+  std::array<unsigned char, 256> FClasses{};
+  std::string FClassTokns, FClassStokns;
+  bool FClassesBuilt = false;
+};
+
+class TCsvLoader {
+ public:
+  using TBeginEvent = std::function<void(int firstRecordLine, const TStringList& lines)>;
+  using TRecordEvent = std::function<void(TStringList& fields)>;
+  using TEndEvent = std::function<void()>;
+
+  TCsvLoader() = default;
+
+  void SetSkipFirstLine(bool value) { FSkipFirstLine = value; }
+  void SetQuoteChar(unsigned char value) { FQuoteChar = value; }
+  void SetDelimiter(unsigned char value) { FDelimiter = value; }
+  void SetOnRecord(TRecordEvent callback) { FOnRecord = std::move(callback); }
+  // Size of the blocks LoadFromFile reads (1 MiB); tests use tiny blocks.
+  void SetBlockSize(std::size_t bytes) { FBlockSize = bytes ? bytes : 1; }
+
+  TBeginEvent OnBegin;
+  TEndEvent OnEnd;
+
+  // Reads and delivers the whole file; false for an empty file. Without
+  // OnBegin the file is read block by block, so memory stays bounded.
+  bool LoadFromFile(const std::string& fileName);
+  void ParseText(std::string_view text);
+  // True when the last LoadFromFile or ParseText read its data to the end,
+  // false when a NUL byte outside quotes ended the data early.
+  bool ReachedEnd() const { return FReachedEnd; }
+
+  static void SplitLines(std::string_view text, unsigned char quoteChar, TStringList& lines);
+
+ private:
+  void Configure();
+  void ProcessLine(std::string_view line);
+
+  bool FSkipFirstLine = false;
+  unsigned char FQuoteChar = 34;
+  unsigned char FDelimiter = 44;
+  TRecordEvent FOnRecord;
+  std::size_t FBlockSize = 1 << 20;
+  bool FReachedEnd = true;
+  TCsv FCsv;
+};

@@ -1,0 +1,13 @@
+// Platform error codes and their texts.
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+// The error code of the last failed call on this thread.
+int LastError();
+// The platform's own text for an error code.
+std::string ErrorText(int code);
+
+}  // namespace platform

@@ -1,0 +1,99 @@
+// Files and folders. Paths are system paths (Windows style, system code page).
+// Every operation that can fail returns 0 on success or the platform's error
+// code, whose text ErrorText gives.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/FileTime.h"
+
+namespace platform {
+
+struct FileInfo {
+  bool isDirectory = false;  // a folder, or anything else that is not a regular file
+  bool isRegular = false;
+  std::uint64_t size = 0;
+  FileTime creationTime = 0;  // 0 when the file system does not record it
+  FileTime lastAccessTime = 0;
+  FileTime lastWriteTime = 0;
+  std::int64_t lastWriteNanoseconds = 0;  // since 1970, exact
+  std::uint64_t volume = 0;               // volume and file id identify the file
+  std::uint64_t fileId = 0;
+  unsigned permissions = 0;  // permission bits, owner and group where the
+  unsigned owner = 0;        // platform has them
+  unsigned group = 0;
+};
+
+// Follows links. Returns 0 or the error code (for example "no such file").
+int GetFileInfo(const std::string& path, FileInfo& info);
+// True for an existing regular file (following links).
+bool FileExists(const std::string& path);
+bool DirectoryExists(const std::string& path);
+// True when the entry itself is a symbolic link.
+bool IsSymbolicLink(const std::string& path);
+// Creates the folder and any missing parents; 0 when it exists afterwards.
+int CreateDirectories(const std::string& path);
+int DeleteFile(const std::string& path);
+// Fails when the target exists.
+int RenameFile(const std::string& from, const std::string& to);
+// One atomic step: afterwards the target is the renamed file, and at no moment
+// is there no file under the target's name.
+int ReplaceFile(const std::string& from, const std::string& to);
+// Makes the folder's entries durable (POSIX: fsync of the folder). Platforms
+// whose rename is already durable do nothing.
+int FlushDirectory(const std::string& folder);
+// Sets those of the three times that are given (null leaves one unchanged).
+int SetFileTimes(const std::string& path, const FileTime* creation, const FileTime* lastAccess,
+                 const FileTime* lastWrite);
+
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  bool IsOpen() const { return FHandle >= 0; }
+
+  // Opens an existing file for reading. With denyWriters, a file that another
+  // process holds open for writing fails to open (POSIX: a read lease, where
+  // the process may take one).
+  int OpenRead(const std::string& path, bool denyWriters);
+  // Opens an existing file for reading and writing.
+  int OpenReadWrite(const std::string& path);
+  // Creates a new file for reading and writing; fails when any entry of that
+  // name exists, and never follows a link.
+  int CreateExclusive(const std::string& path);
+  // Creates or truncates a file for reading and writing.
+  int CreateAlways(const std::string& path);
+
+  // Reads up to count bytes; got 0 means the end of the file.
+  int Read(void* buffer, std::size_t count, std::size_t& got);
+  // Writes all bytes; a short write is reported as an error (disk full).
+  int Write(const void* data, std::size_t count);
+  int SeekToEnd();
+  int GetInfo(FileInfo& info) const;
+  // Flushes the file's data and metadata to disk.
+  int Flush();
+  int SetTimes(const FileTime* creation, const FileTime* lastAccess, const FileTime* lastWrite);
+  // Gives the file the permission bits, owner and group of another file, as
+  // far as the process has the rights to (ownership is left when it has not).
+  int CopyAccessFrom(const FileInfo& source);
+  // True when, since it was opened with denyWriters, another process has
+  // opened the file for writing.
+  bool WriterAppeared() const;
+  int Close();
+
+ private:
+  void Release() noexcept;
+
+  int FHandle = -1;
+  bool FLeased = false;
+  unsigned FLeaseBreaks = 0;
+};
+
+}  // namespace platform

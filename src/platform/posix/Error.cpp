@@ -1,0 +1,17 @@
+#include "platform/Error.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace platform {
+
+int LastError() { return errno; }
+
+std::string ErrorText(int code) {
+  char buffer[256];
+  // The GNU strerror_r returns the text, which need not be in the buffer.
+  const char* text = strerror_r(code, buffer, sizeof buffer);
+  return text;
+}
+
+}  // namespace platform

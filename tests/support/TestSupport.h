@@ -1,0 +1,29 @@
+// Helpers shared by the tests: temporary folders and whole-file access.
+#pragma once
+
+#include <string>
+
+namespace testing_support {
+
+// A fresh folder under the temporary folder, removed with its contents.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  // Native path (with '/') of the folder or of a name inside it.
+  const std::string& Native() const { return FNative; }
+  std::string Native(const std::string& name) const { return FNative + "/" + name; }
+  // The same as a system path ('\' delimiters).
+  std::string System(const std::string& name = "") const;
+
+ private:
+  std::string FNative;
+};
+
+std::string ReadFile(const std::string& nativePath);
+void WriteFile(const std::string& nativePath, const std::string& bytes);
+bool Exists(const std::string& nativePath);
+
+}  // namespace testing_support
