@@ -115,9 +115,11 @@ void TKvAccesslogUpdaterForm::btnExecuteClick() {
   FStopRequested = false;
   FView->SetCursor(TKvCursor::crHourGlass);
 
+  // The two buttons lie on top of each other: one is hidden before the other
+  // is shown.
   auto restore = [this] {
-    FView->SetVisible(TKvControl::btnExecute, true);
     FView->SetVisible(TKvControl::btnStop, false);
+    FView->SetVisible(TKvControl::btnExecute, true);
     FView->SetVisible(TKvControl::lbProgress, false);
     FView->SetVisible(TKvControl::lbProgress2, false);
     FStopRequested = false;
@@ -142,8 +144,8 @@ void TKvAccesslogUpdaterForm::btnExecuteClick() {
 
 void TKvAccesslogUpdaterForm::btnStopClick() {
   FStopRequested = true;
-  FView->SetVisible(TKvControl::btnExecute, true);
   FView->SetVisible(TKvControl::btnStop, false);
+  FView->SetVisible(TKvControl::btnExecute, true);
   FView->SetVisible(TKvControl::lbProgress, false);
   FView->SetVisible(TKvControl::lbProgress2, false);
 }
