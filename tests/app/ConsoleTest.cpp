@@ -25,9 +25,13 @@ const std::string kNeedsCorrection = "\"INFO\t[2026/12/01 10:15:30]abc\",x\r\n";
 const std::string kCorrected = "\"abc\",\"x\"\r\n";
 const std::string kClean = "\"a\",\"b\"\r\n";
 
+// Beside the test program unless the test run names the folder.
 std::string Program() {
-  const char* bin = std::getenv("KV_BIN_DIR");
-  return std::string(bin ? bin : ".") + "/KvAccesslogRepair";
+  if (const char* bin = std::getenv("KV_BIN_DIR")) return std::string(bin) + "/KvAccesslogRepair";
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string path(self, n > 0 ? static_cast<std::size_t>(n) : 0);
+  return path.substr(0, path.rfind('/') + 1) + "KvAccesslogRepair";
 }
 
 struct Outcome {
