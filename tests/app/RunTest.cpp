@@ -135,6 +135,8 @@ TEST_F(RunTest, CountsAndRepairsOnlyRegularLogFiles) {
   WriteFile(dir.Native("old.log/inner.log"), kNeedsCorrection);
   ASSERT_EQ(mkfifo(dir.Native("pipe.log").c_str(), 0644), 0);
   ASSERT_EQ(symlink("one.log", dir.Native("link.txt").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", dir.Native("dangling.log").c_str()), 0);
+  ASSERT_EQ(symlink("old.log", dir.Native("folderlink.log").c_str()), 0);
   SetFolder(dir.System());
 
   form.btnExecuteClick();

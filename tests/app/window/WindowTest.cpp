@@ -47,6 +47,7 @@ class QtEnvironment : public ::testing::Environment {
 struct Observed {
   bool sawRunning = false;
   bool waitCursorWhileRunning = true;
+  bool runningControlsRight = true;  // stop button and both progress labels, no execute button
   bool bothButtonsShown = false;
   QString boxText;
   QMessageBox::Icon boxIcon = QMessageBox::NoIcon;
@@ -81,6 +82,8 @@ class WindowTest : public ::testing::Test {
         seen.sawRunning = true;
         const QCursor* cursor = QApplication::overrideCursor();
         if (!cursor || cursor->shape() != Qt::WaitCursor) seen.waitCursorWhileRunning = false;
+        if (Shown(TKvControl::btnExecute) || !Shown(TKvControl::lbProgress) || !Shown(TKvControl::lbProgress2))
+          seen.runningControlsRight = false;
         if (duringRun) duringRun();
       }
     });
@@ -162,6 +165,7 @@ TEST_F(WindowTest, WholeRunShowsCompletionWithWaitCursorAndReturnsToIdle) {
   const Observed seen = Execute();
   EXPECT_TRUE(seen.sawRunning);
   EXPECT_TRUE(seen.waitCursorWhileRunning);
+  EXPECT_TRUE(seen.runningControlsRight);
   EXPECT_FALSE(seen.bothButtonsShown);
   EXPECT_EQ(seen.boxes, 1);
   EXPECT_EQ(seen.boxText, QString::fromUtf8("完了しました"));
