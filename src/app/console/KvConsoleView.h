@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
