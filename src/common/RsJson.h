@@ -56,8 +56,9 @@ class TZAbstractObject;
 // Releases a value unless it is one of the shared literals, which nobody owns.
 struct TJSONValueRelease {
   TJSONValueRelease() = default;
+  // Implicit, so that a std::unique_ptr of any value class becomes a value pointer.
   template <typename T>
-  TJSONValueRelease(std::default_delete<T>) {}  // NOLINT: lets unique_ptr<_String> become a value pointer
+  TJSONValueRelease(std::default_delete<T>) {}
   void operator()(TZAbstractObject* value) const;
 };
 // A value handed from one owner to the next; an empty pointer is "no value".
@@ -70,7 +71,7 @@ _Boolean& SharedTrue();
 _Boolean& SharedFalse();
 _NULL& SharedNull();
 bool IsSharedLiteral(const TZAbstractObject* value);
-// A value pointer to a shared literal (releasing it does nothing).
+// A value pointer to one of the three shared literals (releasing it does nothing).
 TJSONValuePtr Shared(TZAbstractObject& literal);
 
 class TZAbstractObject : public TObject {
