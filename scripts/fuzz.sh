@@ -10,12 +10,12 @@ SECONDS_TO_RUN=${FUZZ_SECONDS:-25}
 CXX=${FUZZ_CXX:-clang++}
 mkdir -p "$OUT/corpus"
 
-SOURCES=(tests/fuzz/RsJsonFuzz.cpp src/common/RsJson.cpp src/base/Convert.cpp src/base/Format.cpp
+SOURCES=(tests/fuzz/RsJsonFuzz.cpp src/common/RsJson.cpp src/base/NumberParse.cpp src/base/Format.cpp
          src/base/StringList.cpp src/platform/posix/CodePage.cpp src/platform/posix/Locale.cpp)
 BIN=$OUT/RsJsonFuzz
 stale=0
 [ -x "$BIN" ] || stale=1
-for f in "${SOURCES[@]}" src/common/RsJson.h src/base/Convert.h scripts/fuzz.sh; do
+for f in "${SOURCES[@]}" src/common/RsJson.h src/base/NumberParse.h scripts/fuzz.sh; do
   [ "$stale" = 1 ] || [ "$f" -nt "$BIN" ] && stale=1
 done
 if [ "$stale" = 1 ]; then

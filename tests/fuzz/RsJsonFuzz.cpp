@@ -8,7 +8,6 @@
 #include <string>
 #include <type_traits>
 
-#include "base/Convert.h"
 #include "common/RsJson.h"
 #include "platform/CodePage.h"
 
