@@ -46,8 +46,7 @@ TEST(JsonGrammar, LenientTextsReadAsDocumented) {
       {R"({{"k":1}:2, [1,2]:3})", R"({"{\"k\":1}":2,"[1,2]":3})"},
       {"{1.50:true, null:x, 0x10:y}", R"({"1.5":true,"null":"x","16":"y"})"},
       {R"({"a":1} trailing {[ garbage)", R"({"a":1})"},
-      {"{}", "{}"},
-  };
+      {"{}", "{}"}};
   for (const auto& [text, printed] : cases) {
     EXPECT_EQ(TJSONObject(text).toString(), printed) << text;
   }
@@ -59,36 +58,34 @@ TEST(JsonGrammar, WordsBecomeNumbersLiteralsOrStrings) {
     std::string className;
     std::string text;
   };
-  const std::vector<Case> cases = {
-      {"0x1F", "_Integer", "31"},
-      {"0XfF", "_Integer", "255"},
-      {"0xFFFFFFFF", "_Integer", "-1"},
-      {"0x1FFFFFFFF", "_Integer", "-1"},
-      {"0x$10", "_Integer", "16"},
-      {"010", "_Integer", "10"},
-      {"-010", "_Integer", "-10"},
-      {"+5", "_Integer", "5"},
-      {"-x1F", "_Integer", "-31"},
-      {"2147483647", "_Integer", "2147483647"},
-      {"-2147483648", "_Integer", "-2147483648"},
-      {"2147483648", "_Double", "2147483648"},
-      {"1.5e3", "_Double", "1500"},
-      {".5", "_Double", "0.5"},
-      {"5.", "_Double", "5"},
-      {"0.000001", "_Double", "1E-6"},
-      {"0xZZ", "_String", "0xZZ"},
-      {"0x", "_String", "0x"},
-      {"00x1F", "_String", "00x1F"},
-      {"1e", "_String", "1e"},
-      {"-", "_String", "-"},
-      {"1e400", "_String", "1e400"},
-      {"$1F", "_String", "$1F"},
-      {"1 2", "_String", "1 2"},
-      {"it's", "_String", "it's"},
-      {"TRUE", "_Boolean", "true"},
-      {"False", "_Boolean", "false"},
-      {"NULL", "_NULL", "null"},
-  };
+  const std::vector<Case> cases = {{"0x1F", "_Integer", "31"},
+                                   {"0XfF", "_Integer", "255"},
+                                   {"0xFFFFFFFF", "_Integer", "-1"},
+                                   {"0x1FFFFFFFF", "_Integer", "-1"},
+                                   {"0x$10", "_Integer", "16"},
+                                   {"010", "_Integer", "10"},
+                                   {"-010", "_Integer", "-10"},
+                                   {"+5", "_Integer", "5"},
+                                   {"-x1F", "_Integer", "-31"},
+                                   {"2147483647", "_Integer", "2147483647"},
+                                   {"-2147483648", "_Integer", "-2147483648"},
+                                   {"2147483648", "_Double", "2147483648"},
+                                   {"1.5e3", "_Double", "1500"},
+                                   {".5", "_Double", "0.5"},
+                                   {"5.", "_Double", "5"},
+                                   {"0.000001", "_Double", "1E-6"},
+                                   {"0xZZ", "_String", "0xZZ"},
+                                   {"0x", "_String", "0x"},
+                                   {"00x1F", "_String", "00x1F"},
+                                   {"1e", "_String", "1e"},
+                                   {"-", "_String", "-"},
+                                   {"1e400", "_String", "1e400"},
+                                   {"$1F", "_String", "$1F"},
+                                   {"1 2", "_String", "1 2"},
+                                   {"it's", "_String", "it's"},
+                                   {"TRUE", "_Boolean", "true"},
+                                   {"False", "_Boolean", "false"},
+                                   {"NULL", "_NULL", "null"}};
   for (const auto& c : cases) {
     TJSONArray a;
     a.parseText("[" + c.word + "]", false);
@@ -103,19 +100,17 @@ TEST(JsonGrammar, WordsBecomeNumbersLiteralsOrStrings) {
 }
 
 TEST(JsonGrammar, QuotedStringsAndEscapes) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {R"("a\"b")", "a\"b"},
-      {R"('a\'b')", "a'b"},
-      {R"("a'b")", "a'b"},
-      {R"('a"b')", "a\"b"},
-      {R"("\\\/")", "\\/"},
-      {R"("\b")", "b"},
-      {R"("\u0041")", "u0041"},
-      {R"("\f\n\r\t")", "\f\n\r\t"},
-      {"\"a\tb\xE3\x81\x82\"", "a\tb\xE3\x81\x82"},
-      {R"("")", ""},
-      {R"("{[,:]}")", "{[,:]}"},
-  };
+  const std::vector<std::pair<std::string, std::string>> cases = {{R"("a\"b")", "a\"b"},
+                                                                  {R"('a\'b')", "a'b"},
+                                                                  {R"("a'b")", "a'b"},
+                                                                  {R"('a"b')", "a\"b"},
+                                                                  {R"("\\\/")", "\\/"},
+                                                                  {R"("\b")", "b"},
+                                                                  {R"("\u0041")", "u0041"},
+                                                                  {R"("\f\n\r\t")", "\f\n\r\t"},
+                                                                  {"\"a\tb\xE3\x81\x82\"", "a\tb\xE3\x81\x82"},
+                                                                  {R"("")", ""},
+                                                                  {R"("{[,:]}")", "{[,:]}"}};
   for (const auto& [literal, text] : cases) {
     TJSONArray a;
     a.parseText("[" + literal + "]", false);
@@ -138,28 +133,26 @@ TEST(JsonErrors, MessagesAndPositions) {
     std::string message;
     int position;
   };
-  const std::vector<Case> cases = {
-      {R"({"a" 1})", false, "Expected a \":\" after a key", 7},
-      {"[1]", false, "A TJSONObject must begin with \"{\"", 2},
-      {"", false, "A TJSONObject must begin with \"{\"", 2},
-      {"{", false, "A TJSONObject must end with \"}\"", 3},
-      {R"({"a":1,)", false, "A TJSONObject must end with \"}\"", 9},
-      {R"({"a":1)", false, "Expected a \",\" or \"}\"", 8},
-      {R"({'x':'it''s'})", false, "Expected a \",\" or \"}\"", 11},
-      {R"({"a":})", false, "Missing value.", 6},
-      {"{,}", false, "Missing value.", 2},
-      {R"({"a":/x})", false, "Missing value.", 6},
-      {"{\"a\":\"b\nc\"}", false, "Unterminated string", 9},
-      {"{\"a\":\"b\rc\"}", false, "Unterminated string", 9},
-      {R"({"a":"b)", false, "Unterminated string", 9},
-      {"/* x", false, "Unclosed comment.", 6},
-      {"{\"a\":1 /* *", false, "Unclosed comment.", 13},
-      {"{}", true, "A TJSONArray must start with \"[\"", 2},
-      {"[1}", true, "Expected a \",\" or \"]\"", 4},
-      {"[1", true, "Expected a \",\" or \"]\"", 4},
-      {"[", true, "Missing value.", 2},
-      {"[1,\x00,2]", true, "Missing value.", 4},
-  };
+  const std::vector<Case> cases = {{R"({"a" 1})", false, "Expected a \":\" after a key", 7},
+                                   {"[1]", false, "A TJSONObject must begin with \"{\"", 2},
+                                   {"", false, "A TJSONObject must begin with \"{\"", 2},
+                                   {"{", false, "A TJSONObject must end with \"}\"", 3},
+                                   {R"({"a":1,)", false, "A TJSONObject must end with \"}\"", 9},
+                                   {R"({"a":1)", false, "Expected a \",\" or \"}\"", 8},
+                                   {R"({'x':'it''s'})", false, "Expected a \",\" or \"}\"", 11},
+                                   {R"({"a":})", false, "Missing value.", 6},
+                                   {"{,}", false, "Missing value.", 2},
+                                   {R"({"a":/x})", false, "Missing value.", 6},
+                                   {"{\"a\":\"b\nc\"}", false, "Unterminated string", 9},
+                                   {"{\"a\":\"b\rc\"}", false, "Unterminated string", 9},
+                                   {R"({"a":"b)", false, "Unterminated string", 9},
+                                   {"/* x", false, "Unclosed comment.", 6},
+                                   {"{\"a\":1 /* *", false, "Unclosed comment.", 13},
+                                   {"{}", true, "A TJSONArray must start with \"[\"", 2},
+                                   {"[1}", true, "Expected a \",\" or \"]\"", 4},
+                                   {"[1", true, "Expected a \",\" or \"]\"", 4},
+                                   {"[", true, "Missing value.", 2},
+                                   {"[1,\x00,2]", true, "Missing value.", 4}};
   for (const auto& c : cases) {
     std::string head = c.message + " at character " + std::to_string(c.position) + " of " + c.text + " pr\xF3ximo a : ";
     std::string tail = "\n\r erro no caracter : " + std::to_string(c.position);
@@ -260,29 +253,27 @@ TEST(JsonText, QuoteValueAndNumberText) {
   EXPECT_EQ(quoteText("\r\b\f\x1F\x7F"), "\"\\r\b\f\\u001F\x7F\"");
   EXPECT_EQ(quoteText(std::string("\0", 1)), "\"\\u0000\"");
   EXPECT_EQ(quoteText(""), "\"\"");
-  const std::vector<std::pair<double, std::string>> floats = {
-      {1500, "1500"},
-      {0.5, "0.5"},
-      {0.000001, "1E-6"},
-      {0.00001, "0.00001"},
-      {0.0001234, "0.0001234"},
-      {1e20, "1E20"},
-      {1.5e-7, "1.5E-7"},
-      {-1e-10, "-1E-10"},
-      {-2.5, "-2.5"},
-      {0, "0"},
-      {-0.0, "0"},
-      {123456789012345.0, "123456789012345"},
-      {1e15, "1E15"},
-      {999999999999999.9, "1E15"},
-      {1.0 / 3, "0.333333333333333"},
-      {2.0 / 3, "0.666666666666667"},
-      {0.1 + 0.2, "0.3"},
-      {1.23456789012345678e-20, "1.23456789012346E-20"},
-      {1.7976931348623157e308, "1.79769313486232E308"},
-      {std::numeric_limits<double>::quiet_NaN(), "NAN"},
-      {-std::numeric_limits<double>::infinity(), "-INF"},
-  };
+  const std::vector<std::pair<double, std::string>> floats = {{1500, "1500"},
+                                                              {0.5, "0.5"},
+                                                              {0.000001, "1E-6"},
+                                                              {0.00001, "0.00001"},
+                                                              {0.0001234, "0.0001234"},
+                                                              {1e20, "1E20"},
+                                                              {1.5e-7, "1.5E-7"},
+                                                              {-1e-10, "-1E-10"},
+                                                              {-2.5, "-2.5"},
+                                                              {0, "0"},
+                                                              {-0.0, "0"},
+                                                              {123456789012345.0, "123456789012345"},
+                                                              {1e15, "1E15"},
+                                                              {999999999999999.9, "1E15"},
+                                                              {1.0 / 3, "0.333333333333333"},
+                                                              {2.0 / 3, "0.666666666666667"},
+                                                              {0.1 + 0.2, "0.3"},
+                                                              {1.23456789012345678e-20, "1.23456789012346E-20"},
+                                                              {1.7976931348623157e308, "1.79769313486232E308"},
+                                                              {std::numeric_limits<double>::quiet_NaN(), "NAN"},
+                                                              {-std::numeric_limits<double>::infinity(), "-INF"}};
   for (const auto& [value, text] : floats) {
     EXPECT_EQ(numberToText(_Double(value)), text) << text;
     EXPECT_EQ(_Double(value).toString(), text) << text;
