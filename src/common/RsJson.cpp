@@ -135,21 +135,6 @@ std::string MemberMessage(std::string_view name, std::string_view tail) {
   return "TJSONObject[" + quoteText(name) + "]" + std::string(tail);
 }
 
-// Counts one level of nesting for the lifetime of a container's parse.
-class LevelGuard {
- public:
-  LevelGuard(JSONTokener& x, void (JSONTokener::*enter)(), void (JSONTokener::*leave)()) : FTokener(x), FLeave(leave) {
-    (x.*enter)();
-  }
-  ~LevelGuard() { (FTokener.*FLeave)(); }
-  LevelGuard(const LevelGuard&) = delete;
-  LevelGuard& operator=(const LevelGuard&) = delete;
-
- private:
-  JSONTokener& FTokener;
-  void (JSONTokener::*FLeave)();
-};
-
 }  // namespace
 
 // ---- shared literals and value ownership ----
@@ -345,9 +330,9 @@ ParseException JSONTokener::makeParseError(std::string_view message) const {
 
 std::string JSONTokener::toString() const { return " at character " + std::to_string(FPosition) + " of " + FText; }
 
-void JSONTokener::enterLevel() {
-  if (FDepth >= kMaxDepth) throw makeParseError("Nesting too deep.");
-  ++FDepth;
+JSONTokener::Level::Level(JSONTokener& x) : FTokener(x) {
+  if (x.FDepth >= kMaxDepth) throw x.makeParseError("Nesting too deep.");
+  ++x.FDepth;
 }
 
 // ---- TJSONObject ----
@@ -366,7 +351,7 @@ void TJSONObject::parseText(std::string_view text, bool rawWords) {
 }
 
 void TJSONObject::parse(JSONTokener& x) {
-  LevelGuard level(x, &JSONTokener::enterLevel, &JSONTokener::leaveLevel);
+  JSONTokener::Level level(x);
   if (x.nextSignificant() != '{') throw x.makeParseError("A TJSONObject must begin with \"{\"");
   for (;;) {
     char c = x.nextSignificant();
@@ -497,7 +482,7 @@ void TJSONArray::parseText(std::string_view text, bool rawWords) {
 }
 
 void TJSONArray::parse(JSONTokener& x) {
-  LevelGuard level(x, &JSONTokener::enterLevel, &JSONTokener::leaveLevel);
+  JSONTokener::Level level(x);
   if (x.nextSignificant() != '[') throw x.makeParseError("A TJSONArray must start with \"[\"");
   if (x.nextSignificant() == ']') return;
   x.stepBack();

@@ -109,15 +109,22 @@ class JSONTokener : public TZAbstractObject {
   const char* ClassName() const override { return "JSONTokener"; }
 
   std::size_t position() const { return FPosition; }
-  bool rawWords() const { return FRawWords; }
 
  private:
   friend class TJSONObject;
   friend class TJSONArray;
-  // Each nested object or array passes through here; deeper texts than the
-  // limit are refused instead of exhausting the stack.
-  void enterLevel();
-  void leaveLevel() { --FDepth; }
+  // Counts one open object or array for the lifetime of its parse; texts
+  // nested deeper than the limit are refused instead of exhausting the stack.
+  class Level {
+   public:
+    explicit Level(JSONTokener& x);
+    ~Level() { --FTokener.FDepth; }
+    Level(const Level&) = delete;
+    Level& operator=(const Level&) = delete;
+
+   private:
+    JSONTokener& FTokener;
+  };
   void skipLineComment();
 
   std::string FText;
