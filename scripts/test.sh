@@ -23,4 +23,5 @@ configure_and_test() {
 configure_and_test build/release
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   configure_and_test build/asan -DKV_SANITIZE=ON
+bash "$ROOT/scripts/fuzz.sh"
 echo "== all tests passed"
