@@ -1,6 +1,5 @@
 #include "app/KvUpdaterMainForm.h"
 
-
 #include "base/Exception.h"
 #include "base/Format.h"
 #include "common/RsFileUtil.h"
@@ -139,8 +138,7 @@ void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& Updat
     if (oldTime > 0) {
       const platform::FileTime lastWrite = DateTimeToFileTime(oldTime);
       if (int err = temp.SetTimes(nullptr, nullptr, &lastWrite))
-        throw Exception(
-            Format("ファイル \"%s\" の更新日時を設定できません. %s", {FileName, platform::ErrorText(err)}));
+        throw Exception(Format("ファイル \"%s\" の更新日時を設定できません. %s", {FileName, platform::ErrorText(err)}));
     }
     if (int err = temp.Flush()) throw EWriteError(WriteErrorText(tempName, err));
     if (int err = temp.Close()) throw EWriteError(WriteErrorText(tempName, err));

@@ -179,4 +179,3 @@ int THashedStringList::IndexOfName(std::string_view name) const {
   auto it = FNames.find(Key(name));
   return it == FNames.end() ? -1 : it->second;
 }
-

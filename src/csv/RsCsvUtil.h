@@ -15,12 +15,12 @@ class TCsv : public TObject {
  public:
   explicit TCsv(TObject* owner = nullptr);
 
-  std::string text;          // the line to split
-  std::string tokns = ",";   // every byte of it is a delimiter
+  std::string text;           // the line to split
+  std::string tokns = ",";    // every byte of it is a delimiter
   std::string stokns = "\"";  // every byte of it is a quote byte
-  bool strflg = true;        // quote bytes switch the inside-quotes state
-  TStringList items;         // the fields of the last split
-  bool blockflg = false;     // a run of delimiters counts as one
+  bool strflg = true;         // quote bytes switch the inside-quotes state
+  TStringList items;          // the fields of the last split
+  bool blockflg = false;      // a run of delimiters counts as one
 
   void SplitFields();
   void StripQuotes();

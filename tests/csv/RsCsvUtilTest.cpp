@@ -1,10 +1,9 @@
-#include "csv/RsCsvUtil.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "base/Exception.h"
+#include "csv/RsCsvUtil.h"
 #include "support/TestSupport.h"
 
 using testing_support::TempDir;
@@ -69,6 +68,131 @@ TEST(CsvLoader, StreamingMatchesInMemoryAcrossBlockBoundaries) {
   TempDir dir;
   const std::string text = "a,b\r\n\"x\r\ny\",z\n\nlast";
   testing_support::WriteFile(dir.Native("f.csv"), text);
-  for (std::size_t block : {1u, 2u, 3u, 7u, 1024u})
-    EXPECT_EQ(Load(dir.System("f.csv"), block), Parse(text)) << block;
+  for (std::size_t block : {1u, 2u, 3u, 7u, 1024u}) EXPECT_EQ(Load(dir.System("f.csv"), block), Parse(text)) << block;
+}
+
+TEST(CsvLoader, LineBreaksAndQuotesFormRecordsAsDocumented) {
+  EXPECT_EQ(Parse("a,b\r\nc"), (Records{{"a", "b"}, {"c"}}));
+  EXPECT_EQ(Parse("a,b\r\nc\r\n"), (Records{{"a", "b"}, {"c"}}));
+  EXPECT_EQ(Parse("\"x\r\ny\",z"), (Records{{"x\r\ny", "z"}}));
+  // LF CR is two breaks with an empty record between; so is an empty line.
+  EXPECT_EQ(Parse("a\n\rb"), (Records{{"a"}, {}, {"b"}}));
+  EXPECT_EQ(Parse("a\r\n\r\nb"), (Records{{"a"}, {}, {"b"}}));
+  EXPECT_EQ(Parse("a\rb\nc"), (Records{{"a"}, {"b"}, {"c"}}));
+  // An unbalanced quote runs on to the end of the data.
+  EXPECT_EQ(Parse("\"a\nb,c\nd"), (Records{{"a\nb,c\nd"}}));
+}
+
+TEST(CsvLoader, NulEndsTheDataOnlyOutsideQuotes) {
+  using namespace std::string_literals;
+  TCsvLoader loader;
+  Records out;
+  loader.SetOnRecord([&](TStringList& f) { out.push_back({f.Count() ? f[0] : "-"}); });
+  loader.ParseText("a\nb\0c\nd"s);
+  EXPECT_EQ(out, (Records{{"a"}, {"b"}}));
+  EXPECT_FALSE(loader.ReachedEnd());
+  EXPECT_EQ(Parse("\"b\0c\"\nd"s), (Records{{"b\0c"s}, {"d"}}));
+}
+
+TEST(CsvLoader, QuoteCharZeroMakesQuotesOrdinary) { EXPECT_EQ(Parse("\"a,b\"", 0), (Records{{"\"a", "b\""}})); }
+
+TEST(CsvLoader, SkipFirstLineStillCallsBeginAndEnd) {
+  TCsvLoader loader;
+  int begin = -1, records = 0, ends = 0, lines = 0;
+  loader.SetSkipFirstLine(true);
+  loader.OnBegin = [&](int first, const TStringList& all) {
+    begin = first;
+    lines = all.Count();
+  };
+  loader.SetOnRecord([&](TStringList&) { ++records; });
+  loader.OnEnd = [&] { ++ends; };
+  loader.ParseText("header only");
+  EXPECT_EQ(begin, 1);
+  EXPECT_EQ(lines, 1);
+  EXPECT_EQ(records, 0);
+  EXPECT_EQ(ends, 1);
+}
+
+TEST(CsvTokenizer, BlockFlagMergesRunsOfDelimiters) {
+  TCsv csv;
+  csv.blockflg = true;
+  csv.text = "a,,b";
+  csv.SplitFields();
+  ASSERT_EQ(csv.items.Count(), 2);
+  EXPECT_EQ(csv.items[1], "b");
+  csv.text = "a,,";
+  csv.SplitFields();
+  ASSERT_EQ(csv.items.Count(), 2);
+  EXPECT_EQ(csv.items[0], "a");
+  EXPECT_EQ(csv.items[1], "");
+}
+
+TEST(CsvTokenizer, UndoublingPairsQuotesFromTheLeft) {
+  TCsv csv;
+  csv.items.Add("\"\"\"\"");  // four quotes become two
+  csv.items.Add("\"\"\"");    // three become two
+  csv.UndoubleQuotes();
+  EXPECT_EQ(csv.items[0], "\"\"");
+  EXPECT_EQ(csv.items[1], "\"\"");
+}
+
+TEST(CsvLoader, FileFailuresAndEmptyFile) {
+  TempDir dir;
+  TCsvLoader loader;
+  int calls = 0;
+  loader.SetOnRecord([&](TStringList&) { ++calls; });
+  try {
+    loader.LoadFromFile(dir.System("missing.csv"));
+    FAIL();
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "CSVFileNameに指定したファイルが存在しません.CSVFilename=" + dir.System("missing.csv"));
+  }
+  EXPECT_THROW(loader.LoadFromFile(dir.System()), Exception);  // a folder is not a file
+  testing_support::WriteFile(dir.Native("empty.csv"), "");
+  EXPECT_FALSE(loader.LoadFromFile(dir.System("empty.csv")));
+  EXPECT_EQ(calls, 0);
+}
+
+TEST(CsvLoader, CallbackErrorPropagatesAndStopsDelivery) {
+  TempDir dir;
+  testing_support::WriteFile(dir.Native("f.csv"), "a\nb\nc\n");
+  TCsvLoader loader;
+  int calls = 0, ends = 0;
+  loader.SetOnRecord([&](TStringList&) {
+    if (++calls == 2) throw Exception("stop");
+  });
+  loader.OnEnd = [&] { ++ends; };
+  EXPECT_THROW(loader.LoadFromFile(dir.System("f.csv")), Exception);
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(ends, 0);
+}
+
+// Every special byte at every position around a block boundary: the
+// streaming reader must deliver exactly what the in-memory one delivers.
+TEST(CsvLoader, StreamingAgreesWithInMemoryForEverySpecialByteAtEveryPosition) {
+  using namespace std::string_literals;
+  TempDir dir;
+  const std::string path = dir.Native("f.csv");
+  const std::vector<std::string> specials = {"\"", "\r\n", "\r", "\n", "\0"s, "\n\r", ","};
+  const std::string base = "ab,\"c,d\"\r\nef,g\nhi\"j\"k,l\r\nmn";
+  for (const std::string& special : specials) {
+    for (std::size_t pos = 0; pos <= base.size(); ++pos) {
+      const std::string text = base.substr(0, pos) + special + base.substr(pos);
+      testing_support::WriteFile(path, text);
+      TCsvLoader memory;
+      Records expected;
+      memory.SetOnRecord([&](TStringList& f) {
+        std::vector<std::string> r;
+        for (int i = 0; i < f.Count(); ++i) r.push_back(f[i]);
+        expected.push_back(r);
+      });
+      memory.ParseText(text);
+      for (std::size_t block : {1u, 2u, 3u, 5u, 8u}) {
+        bool reachedEnd = true;
+        EXPECT_EQ(Load(dir.System("f.csv"), block, &reachedEnd), expected)
+            << "special " << static_cast<int>(special[0]) << " at " << pos << " block " << block;
+        EXPECT_EQ(reachedEnd, memory.ReachedEnd());
+      }
+    }
+  }
 }

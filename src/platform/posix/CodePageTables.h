@@ -14,7 +14,7 @@ namespace platform {
 constexpr char32_t kEscapeBase = 0x110000;
 
 struct ShiftJisTables {
-  std::array<char16_t, 65536> toWide;        // single bytes and lead<<8|trail
+  std::array<char16_t, 65536> toWide;         // single bytes and lead<<8|trail
   std::array<std::uint16_t, 65536> fromWide;  // 0 = not in the code page
 };
 

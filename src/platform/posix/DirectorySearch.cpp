@@ -15,10 +15,9 @@ char16_t FoldAscii(char16_t c) { return c >= 'A' && c <= 'Z' ? static_cast<char1
 bool HasWildcard(std::u16string_view s) { return s.find_first_of(u"*?") != std::u16string_view::npos; }
 
 FileTime ToFileTime(const statx_timestamp& ts) {
-  return static_cast<FileTime>((static_cast<std::int64_t>(ts.tv_sec) +
-                                static_cast<std::int64_t>(kFileTimeUnixEpochSeconds)) *
-                                   10000000LL +
-                               ts.tv_nsec / 100);
+  return static_cast<FileTime>(
+      (static_cast<std::int64_t>(ts.tv_sec) + static_cast<std::int64_t>(kFileTimeUnixEpochSeconds)) * 10000000LL +
+      ts.tv_nsec / 100);
 }
 
 }  // namespace
@@ -63,7 +62,7 @@ bool DirectorySearch::Open(std::u16string_view pattern) {
   state->folder = MapToNative(WideToUtf8(folder));
   if (state->folder.empty()) state->folder = "./";
   if (!HasWildcard(state->pattern)) {
-    struct stat st{};
+    struct stat st {};
     if (state->pattern.empty() || stat((state->folder + WideToUtf8(state->pattern)).c_str(), &st) != 0) return false;
     state->single = true;
   } else {
@@ -94,11 +93,11 @@ bool DirectorySearch::Next(DirectoryEntry& entry) {
   }
   entry = DirectoryEntry{};
   entry.name = Utf8ToWide(nativeName);
-  struct statx st{};
+  struct statx st {};
   // Links are followed: a link to a regular file is a file; a dangling link
   // cannot be read and is reported like a folder.
-  if (statx(AT_FDCWD, (FState->folder + nativeName).c_str(), AT_STATX_SYNC_AS_STAT,
-            STATX_BASIC_STATS | STATX_BTIME, &st) != 0) {
+  if (statx(AT_FDCWD, (FState->folder + nativeName).c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME,
+            &st) != 0) {
     entry.isDirectory = true;
     return true;
   }

@@ -30,7 +30,7 @@ void InstallSignalHandlers() {
   std::call_once(once, [] {
     // A write beyond the file size limit must fail with EFBIG, not end the process.
     signal(SIGXFSZ, SIG_IGN);
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_sigaction = OnLeaseBreak;
     action.sa_flags = SA_SIGINFO | SA_RESTART;
     sigemptyset(&action.sa_mask);
@@ -44,8 +44,8 @@ timespec ToTimespec(const FileTime* t) {
     ts.tv_nsec = UTIME_OMIT;
     return ts;
   }
-  const std::int64_t hundreds = static_cast<std::int64_t>(*t) -
-                                static_cast<std::int64_t>(kFileTimeUnixEpochSeconds) * 10000000LL;
+  const std::int64_t hundreds =
+      static_cast<std::int64_t>(*t) - static_cast<std::int64_t>(kFileTimeUnixEpochSeconds) * 10000000LL;
   std::int64_t sec = hundreds / 10000000LL;
   std::int64_t rest = hundreds % 10000000LL;
   if (rest < 0) {
@@ -78,9 +78,8 @@ void FillInfo(const struct statx& st, FileInfo& info) {
 }
 
 int StatPath(const std::string& native, FileInfo& info, int fd = AT_FDCWD, int flags = 0) {
-  struct statx st{};
-  if (statx(fd, native.c_str(), flags | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &st) != 0)
-    return errno;
+  struct statx st {};
+  if (statx(fd, native.c_str(), flags | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &st) != 0) return errno;
   FillInfo(st, info);
   return 0;
 }
@@ -103,12 +102,12 @@ bool FileExists(const std::string& path) {
 }
 
 bool DirectoryExists(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return stat(ToNativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool IsSymbolicLink(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return lstat(ToNativePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
@@ -116,7 +115,7 @@ int CreateDirectories(const std::string& path) {
   std::string native = ToNativePath(path);
   while (native.size() > 1 && native.back() == '/') native.pop_back();
   if (native.empty()) return ENOENT;
-  struct stat st{};
+  struct stat st {};
   if (stat(native.c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? 0 : EEXIST;
   for (std::size_t pos = 1; pos <= native.size(); ++pos) {
     if (pos != native.size() && native[pos] != '/') continue;
@@ -159,8 +158,7 @@ int SetFileTimes(const std::string& path, const FileTime*, const FileTime* lastA
 
 File::~File() { Release(); }
 
-File::File(File&& other) noexcept
-    : FHandle(other.FHandle), FLeased(other.FLeased), FLeaseBreaks(other.FLeaseBreaks) {
+File::File(File&& other) noexcept : FHandle(other.FHandle), FLeased(other.FLeased), FLeaseBreaks(other.FLeaseBreaks) {
   other.FHandle = -1;
 }
 
@@ -264,7 +262,7 @@ int File::SetTimes(const FileTime*, const FileTime* lastAccess, const FileTime* 
 }
 
 int File::CopyAccessFrom(const FileInfo& source) {
-  struct stat st{};
+  struct stat st {};
   if (fstat(FHandle, &st) != 0) return errno;
   if (st.st_uid != source.owner || st.st_gid != source.group) {
     // Without the right to give the file away, keep at least the group when

@@ -23,8 +23,7 @@ std::string FromUtf8(std::string_view utf8) {
 }  // namespace
 
 std::string MapToNative(std::string path) {
-  if (path.size() >= 2 && path[1] == ':' &&
-      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')))
+  if (path.size() >= 2 && path[1] == ':' && ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')))
     path.erase(0, 2);
   for (char& c : path)
     if (c == '\\') c = '/';

@@ -1,0 +1,275 @@
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "app/KvUpdaterMainForm.h"
+#include "base/Exception.h"
+#include "platform/CodePage.h"
+#include "support/TestSupport.h"
+
+using testing_support::Exists;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+// Failure seams: the test program's own rename and fsync take precedence
+// over the C library's, so a test can make one of them fail.
+namespace {
+std::atomic<int> gRenameError{0};
+std::atomic<int> gFsyncError{0};
+std::string gAppendOnFsync;  // a file that grows while the repair flushes
+}  // namespace
+
+extern "C" int rename(const char* from, const char* to) {
+  if (int err = gRenameError.load()) {
+    errno = err;
+    return -1;
+  }
+  using Fn = int (*)(const char*, const char*);
+  static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "rename"));
+  return real(from, to);
+}
+
+extern "C" int fsync(int fd) {
+  if (!gAppendOnFsync.empty()) {
+    int f = open(gAppendOnFsync.c_str(), O_WRONLY | O_APPEND);
+    if (f >= 0) {
+      if (::write(f, "late\r\n", 6) != 6) {
+      }
+      close(f);
+    }
+  }
+  if (int err = gFsyncError.load()) {
+    errno = err;
+    return -1;
+  }
+  using Fn = int (*)(int);
+  static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "fsync"));
+  return real(fd);
+}
+
+struct KvUpdaterMainFormTestPeer {
+  static void RepairFile(TKvAccesslogUpdaterForm& form, const std::string& name, int& updated) {
+    form.RepairFile(name, updated);
+  }
+};
+
+namespace {
+
+constexpr const char* kPrefix21 = "123456789012345678901";  // 21 bytes after the tag
+
+std::string Info(const std::string& rest) { return std::string("INFO\t") + kPrefix21 + rest; }
+
+struct Result {
+  int updated = 0;
+  std::string error;
+};
+
+Result Repair(const std::string& systemPath) {
+  TKvAccesslogUpdaterForm form;
+  Result r;
+  try {
+    KvUpdaterMainFormTestPeer::RepairFile(form, systemPath, r.updated);
+  } catch (const Exception& e) {
+    r.error = e.Message();
+  }
+  return r;
+}
+
+struct timespec MTime(const std::string& native) {
+  struct stat st {};
+  stat(native.c_str(), &st);
+  return st.st_mtim;
+}
+
+void SetMTime(const std::string& native, long sec, long nsec) {
+  struct timespec times[2] = {{0, UTIME_OMIT}, {sec, nsec}};
+  utimensat(AT_FDCWD, native.c_str(), times, 0);
+}
+
+class RepairFileTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    gRenameError = 0;
+    gFsyncError = 0;
+    gAppendOnFsync.clear();
+  }
+  std::string Log(const std::string& content, const std::string& name = "access.log") {
+    WriteFile(dir.Native(name), content);
+    return dir.Native(name);
+  }
+  TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(RepairFileTest, FileWithoutTaggedRecordIsLeftUntouched) {
+  const std::string content = "a,b\nc,\"d\"\n\"INFO x\",y\nz,INFO\tq\n";
+  const std::string log = Log(content);
+  SetMTime(log, 1700000000, 123456789);
+  Result r = Repair(dir.System("access.log"));
+  EXPECT_EQ(r.error, "");
+  EXPECT_EQ(r.updated, 0);
+  EXPECT_EQ(ReadFile(log), content);
+  EXPECT_EQ(MTime(log).tv_nsec, 123456789);
+  EXPECT_FALSE(Exists(log + ".temp"));
+}
+
+TEST_F(RepairFileTest, CorrectedFileIsRewrittenCanonicallyWithItsOldTime) {
+  const std::string log = Log(Info("abc") + ",x,\"y\"\"z\"\nplain,\"multi\r\nline\"\r\n" + "info\t" + kPrefix21 +
+                              "low\n" + "INFO\tshort,k\n");
+  SetMTime(log, 1700000000, 123456789);
+  Result r = Repair(dir.System("access.log"));
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.updated, 1);
+  EXPECT_EQ(ReadFile(log),
+            "\"abc\",\"x\",\"y\"\"z\"\r\n"
+            "\"plain\",\"multi\r\nline\"\r\n"
+            "\"low\"\r\n"
+            "\"\",\"k\"\r\n");
+  // The old last-write time comes back to the millisecond.
+  EXPECT_EQ(MTime(log).tv_sec, 1700000000);
+  EXPECT_EQ(MTime(log).tv_nsec, 123000000);
+  EXPECT_FALSE(Exists(log + ".temp"));
+}
+
+TEST_F(RepairFileTest, EmptyFileAndEmptyLines) {
+  const std::string empty = Log("", "empty.log");
+  EXPECT_EQ(Repair(dir.System("empty.log")).updated, 0);
+  EXPECT_EQ(ReadFile(empty), "");
+  EXPECT_FALSE(Exists(empty + ".temp"));
+
+  // An empty line no longer stops the run: it stays as an empty line.
+  const std::string log = Log(Info("a") + "\n\r\n\n\r" + "b\n");
+  Result r = Repair(dir.System("access.log"));
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.updated, 1);
+  EXPECT_EQ(ReadFile(log), "\"a\"\r\n\r\n\r\n\r\n\"b\"\r\n");
+}
+
+TEST_F(RepairFileTest, BytesAreNeverConverted) {
+  platform::ScopedCodePage sjis(platform::kCodePageShiftJis);
+  const std::string so = "\x83\x5C";  // katakana so: its second byte is a backslash
+  const std::string log = Log(Info(so + "\xFF\x80") + "," + so + "\n");
+  Result r = Repair(dir.System("access.log"));
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(ReadFile(log), "\"" + so + "\xFF\x80\",\"" + so + "\"\r\n");
+}
+
+TEST_F(RepairFileTest, ALeftoverOrPlantedTemporaryNameIsNeverFollowed) {
+  TempDir outside;
+  WriteFile(outside.Native("victim"), "keep me");
+  const std::string log = Log(Info("x") + "\n");
+  ASSERT_EQ(symlink(outside.Native("victim").c_str(), (log + ".temp").c_str()), 0);
+  Result r = Repair(dir.System("access.log"));
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(ReadFile(outside.Native("victim")), "keep me");
+  EXPECT_EQ(ReadFile(log), "\"x\"\r\n");
+  EXPECT_FALSE(Exists(log + ".temp"));
+}
+
+TEST_F(RepairFileTest, PermissionsAreKept) {
+  const std::string log = Log(Info("x") + "\n");
+  chmod(log.c_str(), 0640);
+  ASSERT_EQ(Repair(dir.System("access.log")).updated, 1);
+  struct stat st {};
+  stat(log.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST_F(RepairFileTest, NulByteOutsideQuotesRefusesTheReplace) {
+  using namespace std::string_literals;
+  const std::string content = Info("x") + "\n" + "a\0b\nlost\n"s;
+  const std::string log = Log(content);
+  Result r = Repair(dir.System("access.log"));
+  EXPECT_EQ(r.error, "ファイル \"" + dir.System("access.log") + "\" にNUL文字があるため修正できません");
+  EXPECT_EQ(r.updated, 0);
+  EXPECT_EQ(ReadFile(log), content);
+  EXPECT_FALSE(Exists(log + ".temp"));
+}
+
+TEST_F(RepairFileTest, ReadOnlyFolderReportsTheCreateError) {
+  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  const std::string log = Log(Info("x") + "\n");
+  chmod(dir.Native().c_str(), 0555);
+  Result r = Repair(dir.System("access.log"));
+  chmod(dir.Native().c_str(), 0755);
+  EXPECT_EQ(r.error, "ファイル \"" + dir.System("access.log") + ".temp\". Permission denied を作成できません");
+  EXPECT_EQ(r.updated, 0);
+}
+
+TEST_F(RepairFileTest, FailedReplaceLeavesTheOldFileAndNoDebris) {
+  const std::string content = Info("x") + "\n";
+  const std::string log = Log(content);
+  gRenameError = EXDEV;
+  Result r = Repair(dir.System("access.log"));
+  EXPECT_EQ(r.error, "ファイル \"" + dir.System("access.log") + "\" を置き換えできません. Invalid cross-device link");
+  EXPECT_EQ(r.updated, 0);
+  EXPECT_EQ(ReadFile(log), content);
+  EXPECT_FALSE(Exists(log + ".temp"));
+}
+
+TEST_F(RepairFileTest, FailedFlushIsAnErrorNotASuccess) {
+  const std::string content = Info("x") + "\n";
+  const std::string log = Log(content);
+  gFsyncError = EIO;
+  Result r = Repair(dir.System("access.log"));
+  EXPECT_EQ(r.error, "ファイル \"" + dir.System("access.log") + ".temp\" に書き込めません. Input/output error");
+  EXPECT_EQ(r.updated, 0);
+  EXPECT_EQ(ReadFile(log), content);
+  EXPECT_FALSE(Exists(log + ".temp"));
+}
+
+TEST_F(RepairFileTest, FileThatChangedWhileReadIsNotReplaced) {
+  const std::string log = Log(Info("x") + "\n");
+  gAppendOnFsync = log;
+  Result r = Repair(dir.System("access.log"));
+  EXPECT_EQ(r.error, "ファイル \"" + dir.System("access.log") + "\" は修正中に変更されました");
+  EXPECT_EQ(r.updated, 0);
+  EXPECT_EQ(ReadFile(log), Info("x") + "\nlate\r\n");
+  EXPECT_FALSE(Exists(log + ".temp"));
+}
+
+TEST_F(RepairFileTest, FileSizeLimitReportsTheWriteError) {
+  // The limit applies to the whole process, so the repair runs in a child.
+  const std::string content = Info(std::string(3000, 'x')) + "\n";
+  const std::string log = Log(content);
+  const std::string system = dir.System("access.log");
+  auto limited = [&] {
+    struct rlimit limit = {1024, 1024};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    Result r = Repair(system);
+    const bool ok = r.error == "ファイル \"" + system + ".temp\" に書き込めません. File too large" && r.updated == 0;
+    std::_Exit(ok ? 0 : 1);
+  };
+  EXPECT_EXIT(limited(), ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(ReadFile(log), content);
+  EXPECT_FALSE(Exists(log + ".temp"));
+}
+
+TEST_F(RepairFileTest, LinkIsRepairedThroughAndStaysALink) {
+  TempDir other;
+  WriteFile(other.Native("real.log"), Info("x") + "\n");
+  ASSERT_EQ(symlink(other.Native("real.log").c_str(), dir.Native("access.log").c_str()), 0);
+  Result r = Repair(dir.System("access.log"));
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.updated, 1);
+  struct stat st {};
+  lstat(dir.Native("access.log").c_str(), &st);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFile(other.Native("real.log")), "\"x\"\r\n");
+  EXPECT_FALSE(Exists(other.Native("real.log.temp")));
+}
+
+TEST_F(RepairFileTest, MissingFileReportsTheReaderErrorAndLeavesNoDebris) {
+  Result r = Repair(dir.System("gone.log"));
+  EXPECT_EQ(r.error, "CSVFileNameに指定したファイルが存在しません.CSVFilename=" + dir.System("gone.log"));
+  EXPECT_FALSE(Exists(dir.Native("gone.log.temp")));
+}

@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include "platform/CodePage.h"
+#include "platform/Locale.h"
+
+using platform::ScopedCodePage;
+
+TEST(CodePage, Utf8RoundTripAndInvalidBytes) {
+  const std::string text = "アクセスログ abc Ωж 😀";
+  EXPECT_EQ(platform::FromWide(platform::ToWide(text)), text);
+  EXPECT_EQ(platform::ToWide("a\xFF"), u"a\uFFFD");
+  EXPECT_EQ(platform::ToWide("\xE3\x82"), u"\uFFFD\uFFFD");  // a cut-off character
+  EXPECT_FALSE(platform::IsLeadByte(0x83));
+}
+
+TEST(CodePage, ShiftJisConvertsAndKnowsItsLeadBytes) {
+  ScopedCodePage sjis(platform::kCodePageShiftJis);
+  const std::string so = "\x83\x5C";  // katakana so, second byte 0x5C
+  EXPECT_EQ(platform::ToWide(so), u"ソ");
+  EXPECT_EQ(platform::ToWide("\x83\x5C\\"), u"ソ\\");
+  EXPECT_EQ(platform::FromWide(u"ソ表\\ｱ"), "\x83\x5C\x95\x5C\\\xB1");
+  EXPECT_TRUE(platform::IsLeadByte(0x83));
+  EXPECT_TRUE(platform::IsLeadByte(0xE0));
+  EXPECT_FALSE(platform::IsLeadByte(0x5C));
+  EXPECT_FALSE(platform::IsLeadByte(0xB1));   // half-width katakana is one byte
+  EXPECT_EQ(platform::FromWide(u"😀"), "??");  // not in the code page
+}
+
+TEST(Locale, ComparisonIgnoresCaseOfEveryScript) {
+  EXPECT_TRUE(platform::SameTextIgnoreCase("WebDocRoot", "webdocroot"));
+  EXPECT_TRUE(platform::SameTextIgnoreCase("ÄÖÜ", "äöü"));
+  EXPECT_TRUE(platform::SameTextIgnoreCase("ΑΒΓ", "αβγ"));
+  EXPECT_TRUE(platform::SameTextIgnoreCase("ДОК", "док"));
+  EXPECT_TRUE(platform::SameTextIgnoreCase("ＡＢ", "ａｂ"));
+  EXPECT_FALSE(platform::SameTextIgnoreCase("abc", "abd"));
+  EXPECT_FALSE(platform::SameTextIgnoreCase("\xFF", "\xFE"));  // distinct invalid bytes stay distinct
+  EXPECT_LT(platform::CompareTextIgnoreCase("abc", "ABD"), 0);
+  EXPECT_GT(platform::CompareTextIgnoreCase("abcd", "ABC"), 0);
+  EXPECT_EQ(platform::UpperCase("docs_ä_ж_ａ"), "DOCS_Ä_Ж_Ａ");
+  EXPECT_EQ(platform::LowerCase("Ab\xFF"), "ab\xFF");
+}
+
+TEST(Locale, ShiftJisCaseMappingKeepsTrailBytes) {
+  ScopedCodePage sjis(platform::kCodePageShiftJis);
+  // Full-width A (82 60) lower-cases to full-width a (82 81); so (83 5C) stays.
+  EXPECT_EQ(platform::LowerCase("\x82\x60\x83\x5CZ"), "\x82\x81\x83\x5Cz");
+  EXPECT_TRUE(platform::SameTextIgnoreCase("\x82\x60", "\x82\x81"));
+  // A trail byte 0x5C is no backslash, and 0x83 0x5C is not 0x83 '\\'.
+  EXPECT_FALSE(platform::SameTextIgnoreCase("\x83\x5C", "\x83\x5D"));
+}
