@@ -89,7 +89,7 @@ std::string FloatToStr(double value) {
   std::string exponent = s.substr(e + 1);
   std::string sign;
   if (!exponent.empty() && (exponent[0] == '+' || exponent[0] == '-')) {
-    if (exponent[0] == '-') sign = "-";
+    if (exponent[0] == '-') sign.push_back('-');
     exponent.erase(0, 1);
   }
   while (exponent.size() > 1 && exponent[0] == '0') exponent.erase(0, 1);

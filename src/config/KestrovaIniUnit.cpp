@@ -1,5 +1,6 @@
 #include "config/KestrovaIniUnit.h"
 
+#include <cstdint>
 #include <memory>
 
 #include "base/Exception.h"
@@ -168,4 +169,102 @@ void TKvIniDocumentRoot::SaveTo(TRsValueList& list) {
     for (int m = 0; m < root.Patterns().Count(); ++m)
       SetStringValue(list, "document_root" + suffix + "_pattern" + Suffix(m + 1), root.Patterns()[m]);
   }
+}
+
+void TKvIniSearchEngine::LoadFrom(const THashedStringList& keys) {
+  hyperestraier_password = ReadString(keys, "hyperestraier_password", "");
+  hyperestraier_url = ReadString(keys, "hyperestraier_url", "");
+  hyperestraier_user = ReadString(keys, "hyperestraier_user", "");
+  lowercase_search = ReadFlag(keys, "lowercase_search", true);
+  use_solr = ReadFlag(keys, "use_solr", false);
+  searchengine_shards_algo = ReadString(keys, "searchengine_shards_algo", "path");
+  hyperestraier_startup = static_cast<std::int32_t>(ReadInteger(keys, "hyperestraier_startup", 1));
+  hyperestraier_log_duration = static_cast<std::int32_t>(ReadInteger(keys, "hyperestraier_log_duration", 7));
+  synchronize_task_time = ReadFloat(keys, "synchronize_task_time", 2.0);
+  page_search = ReadFlag(keys, "page_search", false);
+  aclsearch = ReadFlag(keys, "aclsearch", false);
+  aclsearch_usedeniedsearch = ReadFlag(keys, "aclsearch_usedeniedsearch", false);
+  aclsearch_compresssid = ReadFlag(keys, "aclsearch_compresssid", false);
+  filename_search_max_gramsize = static_cast<std::int32_t>(ReadInteger(keys, "filename-search-max-gramsize", 15));
+  if (hyperestraier_startup < 0 || hyperestraier_startup > 2) hyperestraier_startup = 1;
+}
+
+void TKvIniSearchEngine::Validate() {
+  if (hyperestraier_log_duration < 2) throw Exception("hyperestraier_log_durationは2以上の値を指定してください");
+}
+
+void TKvIniSearchEngine::SaveTo(TRsValueList& list) {
+  SetStringValue(list, "hyperestraier_url", hyperestraier_url);
+  SetStringValue(list, "hyperestraier_user", hyperestraier_user);
+  SetStringValue(list, "hyperestraier_password", hyperestraier_password);
+  SetInt64Value(list, "hyperestraier_startup", hyperestraier_startup);
+  SetInt64Value(list, "hyperestraier_log_duration", hyperestraier_log_duration);
+  SetBooleanValue(list, "lowercase_search", lowercase_search);
+  SetBooleanValue(list, "use_solr", use_solr);
+  SetStringValue(list, "searchengine_shards_algo", searchengine_shards_algo);
+  SetDoubleValue(list, "synchronize_task_time", synchronize_task_time);
+  SetBooleanValue(list, "page_search", page_search);
+  SetBooleanValue(list, "aclsearch", aclsearch);
+  SetBooleanValue(list, "aclsearch_usedeniedsearch", aclsearch_usedeniedsearch);
+  SetBooleanValue(list, "aclsearch_compresssid", aclsearch_compresssid);
+  SetIntegerValue(list, "filename-search-max-gramsize", filename_search_max_gramsize);
+  SortValues(list);
+}
+
+namespace {
+
+constexpr std::int64_t kNoLimit = INT64_MAX;
+
+// Removes the first empty entry, if any.
+void RemoveFirstEmpty(TStringList& list) {
+  for (int i = 0; i < list.Count(); ++i)
+    if (list[i].empty()) {
+      list.Delete(i);
+      return;
+    }
+}
+
+}  // namespace
+
+void TKvIniConverter::LoadFrom(const THashedStringList& keys) {
+  max_extract_text_file_size_kb = ReadInteger(keys, "max_extract_text_file_size_kb", 5000) * 1024;
+  max_extract_page_file_size_kb = ReadInteger(keys, "max_extract_page_file_size_kb", 20000) * 1024;
+  max_extract_text_size_kb = ReadInteger(keys, "max_extract_text_size_kb", 8000) * 1024;
+  ifilter_ignore_numeric = ReadFlag(keys, "ifilter_ignore_numeric", true);
+  timeout_xdoc2txt = ReadInteger(keys, "timeout_xdoc2txt", 60) * 1000;
+  timeout_cad2txt = ReadInteger(keys, "timeout_cad2txt", 60) * 1000;
+  timeout_xdw2txt = ReadInteger(keys, "timeout_xdw2txt", 60) * 1000;
+  timeout_mb2splitter = ReadInteger(keys, "timeout_mb2splitter", 300) * 1000;
+  timeout_getifilter = ReadInteger(keys, "timeout_getifilter", 60) * 1000;
+  use_sbc = ReadFlag(keys, "use_sbc", false);
+  extractpage_extlist = ReadString(keys, "extractpage_extlist", "");
+  ReadList(keys, "ifilter_extlist", "", ifilter_extlist, true, false);
+  ReadList(keys, "sbc_extlist", "rtf,doc,xls,ppt,docx,xlsx.pptx,jtd,jtt", sbc_extlist, true, false);
+  ReadList(keys, "extracttext_extlist", "", extracttext_extlist, true, false);
+  ReadList(keys, "gif_preview_ext_list", "", gif_preview_ext_list, true, false);
+  ReadList(keys, "explorer_preview_extlist", "", explorer_preview_extlist, true, false);
+  if (max_extract_text_file_size_kb < 0) max_extract_text_file_size_kb = kNoLimit;
+  if (max_extract_page_file_size_kb < 0) max_extract_page_file_size_kb = kNoLimit;
+  RemoveFirstEmpty(extracttext_extlist);
+  RemoveFirstEmpty(ifilter_extlist);
+}
+
+void TKvIniConverter::SaveTo(TRsValueList& list) {
+  SetInt64Value(list, "max_extract_text_file_size_kb", max_extract_text_file_size_kb / 1024);
+  SetInt64Value(list, "max_extract_page_file_size_kb", max_extract_page_file_size_kb / 1024);
+  SetInt64Value(list, "max_extract_text_size_kb", max_extract_text_size_kb / 1024);
+  SetBooleanValue(list, "ifilter_ignore_numeric", ifilter_ignore_numeric);
+  SetInt64Value(list, "timeout_xdoc2txt", timeout_xdoc2txt / 1000);
+  SetInt64Value(list, "timeout_cad2txt", timeout_cad2txt / 1000);
+  SetInt64Value(list, "timeout_xdw2txt", timeout_xdw2txt / 1000);
+  SetInt64Value(list, "timeout_mb2splitter", timeout_mb2splitter / 1000);
+  SetInt64Value(list, "timeout_getifilter", timeout_getifilter / 1000);
+  SetBooleanValue(list, "use_sbc", use_sbc);
+  SetStringValue(list, "extractpage_extlist", extractpage_extlist);
+  SetStringValue(list, "sbc_extlist", CommaText(sbc_extlist));
+  SetStringValue(list, "ifilter_extlist", CommaText(ifilter_extlist));
+  SetStringValue(list, "extracttext_extlist", CommaText(extracttext_extlist));
+  SetStringValue(list, "gif_preview_ext_list", CommaText(gif_preview_ext_list));
+  SetStringValue(list, "explorer_preview_extlist", CommaText(explorer_preview_extlist));
+  SortValues(list);
 }

@@ -69,3 +69,57 @@ class TKvIniDocumentRoot : public TKvIniSection {
 
   TKestrovaRootList Roots;
 };
+
+// The full-text search engine the server talks to, its switches and the
+// synchronisation interval.
+class TKvIniSearchEngine : public TKvIniSection {
+ public:
+  using TKvIniSection::TKvIniSection;
+  // hyperestraier_startup outside 0 to 2 becomes 1.
+  void LoadFrom(const THashedStringList& keyList) override;
+  void Validate() override;
+  void SaveTo(TRsValueList& list) override;
+
+  bool lowercase_search = true;
+  bool use_solr = false;
+  bool page_search = false;
+  double synchronize_task_time = 2.0;
+  std::int32_t hyperestraier_startup = 1;
+  std::int32_t hyperestraier_log_duration = 7;
+  std::string searchengine_shards_algo = "path";
+  std::string hyperestraier_user;
+  std::string hyperestraier_password;
+  std::string hyperestraier_url;
+  bool aclsearch = false;
+  bool aclsearch_usedeniedsearch = false;
+  bool aclsearch_compresssid = false;
+  std::int32_t filename_search_max_gramsize = 15;  // key "filename-search-max-gramsize"
+};
+
+// Limits and file-type lists of the text and page extraction. Sizes are held
+// in bytes (configured in kilobytes), time-outs in milliseconds (configured in
+// seconds).
+class TKvIniConverter : public TKvIniSection {
+ public:
+  using TKvIniSection::TKvIniSection;
+  void LoadFrom(const THashedStringList& keyList) override;
+  void Validate() override {}
+  void SaveTo(TRsValueList& list) override;
+
+  bool use_sbc = false;
+  bool ifilter_ignore_numeric = true;
+  std::int64_t max_extract_text_file_size_kb = 0;  // negative configured: no limit
+  std::int64_t max_extract_text_size_kb = 0;
+  std::int64_t timeout_cad2txt = 0;
+  std::int64_t timeout_xdoc2txt = 0;
+  std::int64_t timeout_getifilter = 0;
+  std::int64_t max_extract_page_file_size_kb = 0;  // negative configured: no limit
+  std::int64_t timeout_mb2splitter = 0;
+  std::int64_t timeout_xdw2txt = 0;
+  std::string extractpage_extlist;
+  THashedStringList extracttext_extlist;
+  THashedStringList ifilter_extlist;
+  THashedStringList sbc_extlist;
+  THashedStringList gif_preview_ext_list;
+  THashedStringList explorer_preview_extlist;
+};
