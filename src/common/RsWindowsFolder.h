@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "base/Object.h"
 #include "base/StringList.h"
