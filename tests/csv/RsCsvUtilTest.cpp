@@ -212,3 +212,39 @@ TEST(CsvLoader, FindRecordLooksAtFirstFieldsOnlyAndStopsAtTheFirstMatch) {
   EXPECT_FALSE(loader.FindRecord(dir.System("f.csv"), [](std::string_view first) { return first == "a"; }));
   EXPECT_THROW(loader.FindRecord(dir.System("missing"), [](std::string_view) { return true; }), Exception);
 }
+
+// Long random texts full of quotes, delimiters, line breaks and NULs, read in
+// blocks of many sizes, against the line-by-line reading of the same text.
+TEST(CsvLoader, StreamingAgreesWithInMemoryOnLongRandomTexts) {
+  TempDir dir;
+  const std::string path = dir.Native("r.csv");
+  std::uint64_t state = 12345;
+  auto next = [&] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<unsigned>(state >> 33);
+  };
+  const char alphabet[] = {'a', 'b', ',', ',', '"', '"', '\r', '\n', ' ', '\0', 'x', 'y'};
+  for (int round = 0; round < 300; ++round) {
+    std::string text(64 + next() % 700, 'a');
+    const unsigned nulChance = round % 3 == 0 ? 12 : 1000;  // most texts have no NUL
+    for (char& c : text) {
+      c = alphabet[next() % 9];
+      if (next() % nulChance == 0) c = '\0';
+      if (next() % 5 == 0) c = 'z';
+    }
+    testing_support::WriteFile(path, text);
+    TCsvLoader memory;
+    Records expected;
+    memory.SetOnRecord([&](TStringList& f) {
+      std::vector<std::string> r;
+      for (int i = 0; i < f.Count(); ++i) r.push_back(f[i]);
+      expected.push_back(r);
+    });
+    memory.ParseText(text);
+    for (std::size_t block : {7u, 63u, 64u, 65u, 100u, 1u << 20}) {
+      bool reachedEnd = true;
+      ASSERT_EQ(Load(dir.System("r.csv"), block, &reachedEnd), expected) << "round " << round << " block " << block;
+      ASSERT_EQ(reachedEnd, memory.ReachedEnd()) << "round " << round;
+    }
+  }
+}
