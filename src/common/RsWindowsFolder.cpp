@@ -2,6 +2,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/DirectorySearch.h"
+#include "platform/File.h"
 #include "platform/Locale.h"
 #include "platform/SpecialFolder.h"
 
@@ -65,6 +66,8 @@ void TWindowsFolderList::ListProfileFolders(THashedStringList& target, bool lowe
   while (search.Next(entry)) {
     if (entry.name == u"." || entry.name == u".." || !entry.isDirectory) continue;
     const std::string path = root + platform::FromWide(entry.name);
+    // The search reports FIFOs, sockets and devices like folders.
+    if (!platform::DirectoryExists(path)) continue;
     target.Add(lowerCase ? platform::LowerCase(path) : path);
   }
 }

@@ -147,6 +147,7 @@ TEST(RsWindowsFolderTest, ListProfileFolders) {
   mkdir((users + "/usera").c_str(), 0700);
   mkdir((users + "/Public").c_str(), 0700);
   testing_support::WriteFile(users + "/notes.txt", "x");
+  mkfifo((users + "/pipe").c_str(), 0600);
   ScopedEnvironment env({{"HOME", users + "/usera"}});
   TWindowsFolderList list;
   THashedStringList target;
