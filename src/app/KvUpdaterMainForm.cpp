@@ -1,5 +1,7 @@
 #include "app/KvUpdaterMainForm.h"
 
+#include <cstring>
+
 #include "base/Exception.h"
 #include "base/Format.h"
 #include "common/RsFileUtil.h"
@@ -27,6 +29,11 @@ std::string FolderOf(const std::string& path) {
   return cut == std::u16string::npos ? std::string() : platform::FromWide(wide.substr(0, cut + 1));
 }
 
+// The correction rule: the first field begins with the tag, in any case.
+bool HasTag(std::string_view first) {
+  return first.size() >= kTag.size() && platform::CompareTextIgnoreCase(first.substr(0, kTag.size()), kTag) == 0;
+}
+
 bool SameFileState(const platform::FileInfo& a, const platform::FileInfo& b) {
   return a.size == b.size && a.lastWriteNanoseconds == b.lastWriteNanoseconds && a.fileId == b.fileId &&
          a.volume == b.volume;
@@ -38,52 +45,68 @@ bool SameFileState(const platform::FileInfo& a, const platform::FileInfo& b) {
 // in large blocks, checking every write.
 class TKvAccesslogUpdaterForm::TRecordWriter {
  public:
-  TRecordWriter(platform::File& file, std::string path) : FFile(file), FPath(std::move(path)) {
-    FBuffer.reserve(kOutputBuffer + 4096);
+  TRecordWriter(platform::File& file, std::string path)
+      : FFile(file), FPath(std::move(path)), FBuffer(new char[kOutputBuffer]) {}
+  // Room for at least count more bytes; Commit tells how many were used.
+  char* Reserve(std::size_t count) {
+    if (FUsed + count > FCapacity) {
+      Flush();
+      if (count > FCapacity) {
+        FCapacity = count;
+        FBuffer.reset(new char[FCapacity]);
+      }
+    }
+    return FBuffer.get() + FUsed;
   }
-  std::string& Buffer() { return FBuffer; }
-  void WriteIfFull() {
-    if (FBuffer.size() >= kOutputBuffer) Flush();
-  }
+  void Commit(char* end) { FUsed = static_cast<std::size_t>(end - FBuffer.get()); }
   void Flush() {
-    if (FBuffer.empty()) return;
-    if (int err = FFile.Write(FBuffer.data(), FBuffer.size())) throw EWriteError(WriteErrorText(FPath, err));
-    FBuffer.clear();
+    if (FUsed == 0) return;
+    if (int err = FFile.Write(FBuffer.get(), FUsed)) throw EWriteError(WriteErrorText(FPath, err));
+    FUsed = 0;
   }
 
  private:
   platform::File& FFile;
   std::string FPath;
-  std::string FBuffer;
+  std::unique_ptr<char[]> FBuffer;
+  std::size_t FCapacity = kOutputBuffer;
+  std::size_t FUsed = 0;
 };
 
 TKvAccesslogUpdaterForm::TKvAccesslogUpdaterForm() = default;
 TKvAccesslogUpdaterForm::~TKvAccesslogUpdaterForm() = default;
 
 void TKvAccesslogUpdaterForm::RepairRecord(TStringList& Fields) {
-  std::string& out = FOutput->Buffer();
   // A line without fields is kept as an empty line rather than ending the run.
-  if (Fields.Count() > 0) {
+  const int count = Fields.Count();
+  if (count > 0 && HasTag(Fields[0])) {
+    FFileChanged = true;
     const std::string& first = Fields[0];
-    if (first.size() >= kTag.size() &&
-        platform::CompareTextIgnoreCase(std::string_view(first).substr(0, kTag.size()), kTag) == 0) {
-      FFileChanged = true;
-      Fields.Put(0, first.size() > kPrefixLength ? std::string_view(first).substr(kPrefixLength) : std::string_view());
-    }
-    for (int i = 0; i < Fields.Count(); ++i) {
-      if (i > 0) out += ',';
-      out += '"';
-      std::string_view field = Fields[i];
-      for (std::size_t q; (q = field.find('"')) != std::string_view::npos; field.remove_prefix(q + 1)) {
-        out.append(field.substr(0, q + 1));
-        out += '"';
-      }
-      out.append(field);
-      out += '"';
-    }
+    Fields.Put(0, first.size() > kPrefixLength ? std::string_view(first).substr(kPrefixLength) : std::string_view());
   }
-  out += "\r\n";
-  FOutput->WriteIfFull();
+  // Worst case: every byte a quote to double, two quotes and a comma a field.
+  std::size_t room = 2;
+  for (int i = 0; i < count; ++i) room += 2 * Fields[i].size() + 3;
+  char* p = FOutput->Reserve(room);
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) *p++ = ',';
+    *p++ = '"';
+    const std::string& field = Fields[i];
+    const char* from = field.data();
+    const char* const end = from + field.size();
+    while (const char* q = static_cast<const char*>(std::memchr(from, '"', static_cast<std::size_t>(end - from)))) {
+      std::memcpy(p, from, static_cast<std::size_t>(q - from) + 1);
+      p += q - from + 1;
+      *p++ = '"';
+      from = q + 1;
+    }
+    std::memcpy(p, from, static_cast<std::size_t>(end - from));
+    p += end - from;
+    *p++ = '"';
+  }
+  *p++ = '\r';
+  *p++ = '\n';
+  FOutput->Commit(p);
 }
 
 void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& UpdatedCount) {
@@ -109,6 +132,19 @@ void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& Updat
 
   TRecordWriter writer(temp, tempName);
   try {
+    // Most files need no correction (every run after the first meets only
+    // repaired files): a scan that looks for a record to correct, without
+    // writing anything, settles those. Only a file that has one is rewritten.
+    {
+      TCsvLoader scan;
+      scan.SetDelimiter(44);
+      scan.SetQuoteChar(34);
+      if (!scan.FindRecord(target, HasTag)) {
+        temp.Close();
+        platform::DeleteFile(tempName);
+        return;
+      }
+    }
     FOutput = &writer;
     bool reachedEnd = true;
     {

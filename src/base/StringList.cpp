@@ -45,6 +45,28 @@ void TStringList::Insert(int index, std::string_view text, std::unique_ptr<TObje
   Changed();
 }
 
+void TStringList::Assign(const std::string_view* texts, std::size_t count) {
+  while (FItems.size() > count) {
+    FSpare.push_back(std::move(FItems.back().text));
+    FItems.pop_back();
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (i < FItems.size()) {
+      FItems[i].text.assign(texts[i]);
+      FItems[i].object.reset();
+    } else {
+      Item item;
+      if (!FSpare.empty()) {
+        item.text = std::move(FSpare.back());
+        FSpare.pop_back();
+      }
+      item.text.assign(texts[i]);
+      FItems.push_back(std::move(item));
+    }
+  }
+  Changed();
+}
+
 void TStringList::Delete(int index) {
   FItems.erase(FItems.begin() + Check(index));
   Changed();

@@ -3,6 +3,7 @@
 // case-sensitive (the platform's locale-aware comparison).
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,6 +30,9 @@ class TStringList : public TObject {
   int Add(std::string_view text);
   int AddObject(std::string_view text, std::unique_ptr<TObject> object);
   void Insert(int index, std::string_view text, std::unique_ptr<TObject> object = nullptr);
+  // Replaces all entries by the given texts (without objects), reusing the
+  // entries' storage: the cheap way to refill a list record after record.
+  void Assign(const std::string_view* texts, std::size_t count);
   void Delete(int index);
   void Clear();
 

@@ -1,6 +1,11 @@
 #include "csv/RsCsvUtil.h"
 
 #include <cstring>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "base/Exception.h"
 #include "base/Format.h"
@@ -96,11 +101,13 @@ namespace {
 // kept between two pieces.
 class LineSplitter {
  public:
-  template <typename Sink>
+  explicit LineSplitter(unsigned char quote) : FQuoteChar(quote) {}
+
   // Scans buffer[from, size) where buffer[0, from) is the start of the
   // current line already scanned; returns the start of the unfinished line.
-  std::size_t Scan(const char* buffer, std::size_t from, std::size_t size, bool last, unsigned char quote,
-                   Sink&& sink) {
+  template <typename Sink>
+  std::size_t Scan(const char* buffer, std::size_t from, std::size_t size, bool last, Sink&& sink) {
+    const unsigned char quote = FQuoteChar;
     std::size_t lineStart = 0;
     std::size_t i = from;
     for (;;) {
@@ -147,19 +154,188 @@ class LineSplitter {
     }
   }
   bool Ended() const { return FEnded; }
+  bool ReachedEnd() const { return !FEnded; }
 
  private:
+  const unsigned char FQuoteChar;
   bool FAtLineStart = true;
   bool FInside = false;
   bool FSkipLF = false;
   bool FEnded = false;
 };
 
+// The same quote-aware line splitting, fused with the field splitting, quote
+// stripping and undoubling of each line, so that a record is cut into its
+// fields in one pass over its bytes. Used for files when the quote and the
+// delimiter are ordinary bytes; its results equal the line-by-line steps.
+class RecordScanner {
+ public:
+  RecordScanner(char quote, char delimiter) : FQuote(quote), FDelimiter(delimiter) {}
+
+  static bool Applies(unsigned char quote, unsigned char delimiter) {
+    auto ordinary = [](unsigned char c) { return c != 0 && c != '\r' && c != '\n'; };
+    return ordinary(quote) && ordinary(delimiter) && quote != delimiter;
+  }
+
+  // As LineSplitter::Scan; the sink receives the fields of each record.
+  template <typename Sink>
+  std::size_t Scan(const char* buffer, std::size_t from, std::size_t size, bool last, Sink&& sink) {
+    std::size_t lineStart = 0;
+    std::size_t i = from;
+    for (;;) {
+      if (FAtLineStart) {
+        if (FSkipLF) {
+          if (i >= size) {
+            if (last) FSkipLF = false;
+            return i;
+          }
+          if (buffer[i] == '\n') ++i;
+          FSkipLF = false;
+        }
+        if (i >= size) return i;
+        if (buffer[i] == '\0') {
+          FEnded = true;
+          return i;
+        }
+        lineStart = i;
+        FInside = false;
+        FBounds.clear();
+        FQuotes.clear();
+        FFieldQuotes = 0;
+        FAtLineStart = false;
+      }
+      std::size_t end = FindLineEnd(buffer, lineStart, i, size);
+      if (end >= size) {
+        i = size;
+        if (!last) return lineStart;
+        Emit(buffer + lineStart, size - lineStart, sink);
+        FAtLineStart = true;
+        return size;
+      }
+      Emit(buffer + lineStart, end - lineStart, sink);
+      FAtLineStart = true;
+      if (FStopped) return end;
+      const char c = buffer[end];
+      if (c == '\0') {
+        FEnded = true;
+        return end;
+      }
+      i = end + 1;
+      if (c == '\r') FSkipLF = true;
+    }
+  }
+  // True when the data ended early (a NUL byte) or the sink stopped the scan.
+  bool Ended() const { return FEnded || FStopped; }
+  bool ReachedEnd() const { return !FEnded; }
+  void Stop() { FStopped = true; }
+  // Only the first field of each record is cut out.
+  void SetFirstFieldOnly(bool value) { FFirstFieldOnly = value; }
+
+ private:
+  // Handles one byte that may matter; true when it ends the line.
+  bool Handle(char c, std::size_t offset) {
+    if (c == FQuote) {
+      FInside = !FInside;
+      ++FFieldQuotes;
+      return false;
+    }
+    if (FInside) return false;
+    if (c == FDelimiter) {
+      FBounds.push_back(offset);
+      FQuotes.push_back(FFieldQuotes);
+      FFieldQuotes = 0;
+      return false;
+    }
+    return c == '\r' || c == '\n' || c == '\0';
+  }
+
+  // Scans from i for the end of the line that starts at lineStart, noting the
+  // delimiters and quotes on the way; size when the buffer ends first.
+  std::size_t FindLineEnd(const char* buffer, std::size_t lineStart, std::size_t i, std::size_t size) {
+#if defined(__SSE2__)
+    const __m128i q = _mm_set1_epi8(FQuote), d = _mm_set1_epi8(FDelimiter);
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), nul = _mm_setzero_si128();
+    while (i + 16 <= size) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + i));
+      const __m128i hit = _mm_or_si128(
+          _mm_or_si128(_mm_cmpeq_epi8(v, q), _mm_cmpeq_epi8(v, d)),
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, nul)));
+      unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+      while (mask) {
+        const std::size_t p = i + static_cast<std::size_t>(__builtin_ctz(mask));
+        if (Handle(buffer[p], p - lineStart)) return p;
+        mask &= mask - 1;
+      }
+      i += 16;
+    }
+#endif
+    for (; i < size; ++i) {
+      const char c = buffer[i];
+      if ((c == FQuote || c == FDelimiter || c == '\r' || c == '\n' || c == '\0') && Handle(c, i - lineStart)) return i;
+    }
+    return size;
+  }
+
+  template <typename Sink>
+  void Emit(const char* line, std::size_t length, Sink&& sink) {
+    FFields.clear();
+    if (length == 0) {
+      sink(FFields.data(), 0);
+      return;
+    }
+    FBounds.push_back(length);
+    FQuotes.push_back(FFieldQuotes);
+    FArena.clear();
+    FArena.reserve(length);  // views into it stay valid: it never grows past the line
+    std::size_t start = 0;
+    const std::size_t fields = FFirstFieldOnly ? 1 : FBounds.size();
+    for (std::size_t k = 0; k < fields; ++k) {
+      std::size_t from = start, to = FBounds[k];
+      std::size_t quotes = FQuotes[k];
+      start = to + 1;
+      if (from < to && line[from] == FQuote) ++from, --quotes;
+      if (from < to && line[to - 1] == FQuote) --to, --quotes;
+      if (quotes < 2) {
+        FFields.emplace_back(line + from, to - from);
+        continue;
+      }
+      const std::size_t at = FArena.size();
+      int run = 0;
+      for (std::size_t j = from; j < to; ++j) {
+        if (line[j] == FQuote) {
+          if (++run == 2) {
+            run = 0;
+            continue;
+          }
+        } else {
+          run = 0;
+        }
+        FArena += line[j];
+      }
+      FFields.emplace_back(FArena.data() + at, FArena.size() - at);
+    }
+    sink(FFields.data(), FFields.size());
+  }
+
+  const char FQuote, FDelimiter;
+  bool FFirstFieldOnly = false;
+  bool FStopped = false;
+  bool FAtLineStart = true;
+  bool FInside = false;
+  bool FSkipLF = false;
+  bool FEnded = false;
+  std::size_t FFieldQuotes = 0;
+  std::vector<std::size_t> FBounds;  // delimiter offsets in the current line
+  std::vector<std::size_t> FQuotes;  // quote bytes in each field before them
+  std::vector<std::string_view> FFields;
+  std::string FArena;
+};
+
 }  // namespace
 
 void TCsvLoader::SplitLines(std::string_view text, unsigned char quoteChar, TStringList& lines) {
-  LineSplitter splitter;
-  splitter.Scan(text.data(), 0, text.size(), true, quoteChar, [&](std::string_view line) { lines.Add(line); });
+  LineSplitter splitter(quoteChar);
+  splitter.Scan(text.data(), 0, text.size(), true, [&](std::string_view line) { lines.Add(line); });
 }
 
 void TCsvLoader::Configure() {
@@ -177,8 +353,8 @@ void TCsvLoader::ProcessLine(std::string_view line) {
 
 void TCsvLoader::ParseText(std::string_view text) {
   TStringList lines;
-  LineSplitter splitter;
-  splitter.Scan(text.data(), 0, text.size(), true, FQuoteChar, [&](std::string_view line) { lines.Add(line); });
+  LineSplitter splitter(FQuoteChar);
+  splitter.Scan(text.data(), 0, text.size(), true, [&](std::string_view line) { lines.Add(line); });
   FReachedEnd = !splitter.Ended();
   Configure();
   const int first = FSkipFirstLine ? 1 : 0;
@@ -187,20 +363,76 @@ void TCsvLoader::ParseText(std::string_view text) {
   if (OnEnd) OnEnd();
 }
 
-bool TCsvLoader::LoadFromFile(const std::string& fileName) {
+bool TCsvLoader::OpenFile(const std::string& fileName, platform::File& file) {
   if (!platform::FileExists(fileName))
     throw Exception("CSVFileNameに指定したファイルが存在しません.CSVFilename=" + fileName);
-  platform::File file;
-  if (int err = file.OpenRead(fileName, true))
-    throw EFOpenError(Format("ファイル \"%s\". %s は開けません", {fileName, platform::ErrorText(err)}));
+  if (int err = file.OpenRead(fileName, true)) throw OpenError(fileName, err);
+  return true;
+}
 
-  auto readError = [&](int err) {
-    return EFOpenError(Format("ファイル \"%s\". %s は開けません", {fileName, platform::ErrorText(err)}));
+EFOpenError TCsvLoader::OpenError(const std::string& fileName, int err) {
+  return EFOpenError(Format("ファイル \"%s\". %s は開けません", {fileName, platform::ErrorText(err)}));
+}
+
+bool TCsvLoader::StreamRecords(const std::string& fileName, platform::File& file, std::string& buffer, std::size_t got,
+                               bool firstFieldOnly, const TFieldsEvent& onRecord) {
+  Configure();
+  bool skipping = FSkipFirstLine;
+  bool stopped = false;
+  std::size_t scanFrom = 0;  // bytes before it belong to the unfinished line
+  std::size_t filled = got;
+  bool last = false;
+  auto stream = [&](auto& splitter, auto&& sink) {
+    for (;;) {
+      const std::size_t keep = splitter.Scan(buffer.data(), scanFrom, filled, last, sink);
+      if (last || splitter.Ended()) break;
+      const std::size_t carried = filled - keep;
+      std::memmove(buffer.data(), buffer.data() + keep, carried);
+      if (buffer.size() < carried + FBlockSize) buffer.resize(carried + FBlockSize);
+      if (int err = file.Read(buffer.data() + carried, FBlockSize, got)) throw OpenError(fileName, err);
+      filled = carried + got;
+      scanFrom = carried;
+      last = got == 0;
+    }
+    FReachedEnd = splitter.ReachedEnd();
   };
-  std::string buffer;
+  if (RecordScanner::Applies(FQuoteChar, FDelimiter)) {
+    RecordScanner scanner(static_cast<char>(FQuoteChar), static_cast<char>(FDelimiter));
+    scanner.SetFirstFieldOnly(firstFieldOnly);
+    stream(scanner, [&](const std::string_view* fields, std::size_t count) {
+      if (skipping) {
+        skipping = false;
+      } else if (!onRecord(fields, count)) {
+        stopped = true;
+        scanner.Stop();
+      }
+    });
+  } else {
+    LineSplitter splitter(FQuoteChar);
+    std::vector<std::string_view> views;
+    stream(splitter, [&](std::string_view line) {
+      if (skipping) {
+        skipping = false;
+        return;
+      }
+      if (stopped) return;
+      FCsv.SplitFields(line);
+      FCsv.StripQuotes();
+      FCsv.UndoubleQuotes();
+      views.assign(FCsv.items.Count(), std::string_view());
+      for (int i = 0; i < FCsv.items.Count(); ++i) views[i] = FCsv.items[i];
+      stopped = !onRecord(views.data(), views.size());
+    });
+  }
+  return stopped;
+}
+
+bool TCsvLoader::LoadFromFile(const std::string& fileName) {
+  platform::File file;
+  OpenFile(fileName, file);
+  std::string buffer(FBlockSize, '\0');
   std::size_t got = 0;
-  buffer.resize(FBlockSize);
-  if (int err = file.Read(buffer.data(), FBlockSize, got)) throw readError(err);
+  if (int err = file.Read(buffer.data(), FBlockSize, got)) throw OpenError(fileName, err);
   if (got == 0) return false;
 
   if (OnBegin) {
@@ -208,39 +440,30 @@ bool TCsvLoader::LoadFromFile(const std::string& fileName) {
     buffer.resize(got);
     std::string block(FBlockSize, '\0');
     for (;;) {
-      if (int err = file.Read(block.data(), FBlockSize, got)) throw readError(err);
+      if (int err = file.Read(block.data(), FBlockSize, got)) throw OpenError(fileName, err);
       if (got == 0) break;
       buffer.append(block, 0, got);
     }
     ParseText(buffer);
     return true;
   }
-
-  Configure();
-  LineSplitter splitter;
-  bool skipping = FSkipFirstLine;
-  auto sink = [&](std::string_view line) {
-    if (skipping) {
-      skipping = false;
-      return;
-    }
-    ProcessLine(line);
-  };
-  std::size_t scanFrom = 0;  // bytes before it belong to the unfinished line
-  std::size_t filled = got;
-  bool last = false;
-  for (;;) {
-    const std::size_t keep = splitter.Scan(buffer.data(), scanFrom, filled, last, FQuoteChar, sink);
-    if (last || splitter.Ended()) break;
-    const std::size_t carried = filled - keep;
-    std::memmove(buffer.data(), buffer.data() + keep, carried);
-    if (buffer.size() < carried + FBlockSize) buffer.resize(carried + FBlockSize);
-    if (int err = file.Read(buffer.data() + carried, FBlockSize, got)) throw readError(err);
-    filled = carried + got;
-    scanFrom = carried;
-    last = got == 0;
-  }
-  FReachedEnd = !splitter.Ended();
+  StreamRecords(fileName, file, buffer, got, false, [&](const std::string_view* fields, std::size_t count) {
+    FCsv.items.Assign(fields, count);
+    FOnRecord(FCsv.items);
+    return true;
+  });
   if (OnEnd) OnEnd();
   return true;
+}
+
+bool TCsvLoader::FindRecord(const std::string& fileName, const std::function<bool(std::string_view)>& match) {
+  platform::File file;
+  OpenFile(fileName, file);
+  std::string buffer(FBlockSize, '\0');
+  std::size_t got = 0;
+  if (int err = file.Read(buffer.data(), FBlockSize, got)) throw OpenError(fileName, err);
+  if (got == 0) return false;
+  return StreamRecords(fileName, file, buffer, got, true, [&](const std::string_view* fields, std::size_t count) {
+    return !(count > 0 && match(fields[0]));
+  });
 }

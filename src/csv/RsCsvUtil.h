@@ -8,8 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "base/Exception.h"
 #include "base/Object.h"
 #include "base/StringList.h"
+#include "platform/File.h"
 
 class TCsv : public TObject {
  public:
@@ -63,11 +65,23 @@ class TCsvLoader {
   // false when a NUL byte outside quotes ended the data early.
   bool ReachedEnd() const { return FReachedEnd; }
 
+  // True when some record's first field (as LoadFromFile would deliver it)
+  // satisfies match; reads only as far as the first such record, with the
+  // same checks and errors as LoadFromFile, and calls no callback.
+  bool FindRecord(const std::string& fileName, const std::function<bool(std::string_view firstField)>& match);
+
   static void SplitLines(std::string_view text, unsigned char quoteChar, TStringList& lines);
 
  private:
+  using TFieldsEvent = std::function<bool(const std::string_view* fields, std::size_t count)>;
   void Configure();
   void ProcessLine(std::string_view line);
+  static bool OpenFile(const std::string& fileName, platform::File& file);
+  static EFOpenError OpenError(const std::string& fileName, int err);
+  // Streams the records of an open file whose first block is in buffer;
+  // true when onRecord stopped the stream by returning false.
+  bool StreamRecords(const std::string& fileName, platform::File& file, std::string& buffer, std::size_t got,
+                     bool firstFieldOnly, const TFieldsEvent& onRecord);
 
   bool FSkipFirstLine = false;
   unsigned char FQuoteChar = 34;

@@ -196,3 +196,19 @@ TEST(CsvLoader, StreamingAgreesWithInMemoryForEverySpecialByteAtEveryPosition) {
     }
   }
 }
+
+TEST(CsvLoader, FindRecordLooksAtFirstFieldsOnlyAndStopsAtTheFirstMatch) {
+  TempDir dir;
+  testing_support::WriteFile(dir.Native("f.csv"), "\"a\",x\n\"b\"\"c\",y\n\"ta\nrget\",z\nlater\n");
+  TCsvLoader loader;
+  std::vector<std::string> seen;
+  EXPECT_TRUE(loader.FindRecord(dir.System("f.csv"), [&](std::string_view first) {
+    seen.emplace_back(first);
+    return first == "ta\nrget";
+  }));
+  EXPECT_EQ(seen, (std::vector<std::string>{"a", "b\"c", "ta\nrget"}));
+  EXPECT_FALSE(loader.FindRecord(dir.System("f.csv"), [](std::string_view first) { return first == "x"; }));
+  loader.SetSkipFirstLine(true);
+  EXPECT_FALSE(loader.FindRecord(dir.System("f.csv"), [](std::string_view first) { return first == "a"; }));
+  EXPECT_THROW(loader.FindRecord(dir.System("missing"), [](std::string_view) { return true; }), Exception);
+}

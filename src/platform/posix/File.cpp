@@ -141,9 +141,8 @@ int ReplaceFile(const std::string& from, const std::string& to) {
 }
 
 int FlushDirectory(const std::string& folder) {
-  std::string native = ToNativePath(folder);
-  if (native.empty()) native.assign(1, '.');  // not = ".": GCC 12 -O2 reports a false overlap
-  int fd = open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const std::string native = ToNativePath(folder);
+  int fd = open(native.empty() ? "." : native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return errno;
   int result = fsync(fd) == 0 ? 0 : errno;
   close(fd);
