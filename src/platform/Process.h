@@ -17,7 +17,7 @@ std::string ComputerName();
 // The full path of the running program (a system path).
 std::string ProgramFileName();
 
-// A command line split as the original platform does it: the program (up to
+// A command line split as Windows does it: the program (up to
 // the next blank, or between quotes when it begins with one), then the
 // arguments with its quote and backslash rules.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);

@@ -17,7 +17,7 @@ using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
-TEST(Process, CommandLinesSplitAsTheOriginalPlatformDoes) {
+TEST(Process, CommandLinesSplitAsWindowsDoes) {
   using V = std::vector<std::string>;
   const struct {
     const char* line;

@@ -144,11 +144,11 @@ bool ParseData(std::string_view data, bool unicode, RegistryValue& value) {
   int kind = 3;
   std::size_t colon = data.find(':');
   if (colon == std::string_view::npos) return false;
-  std::string_view spec = data.substr(3, colon - 3);
-  if (!spec.empty()) {
-    if (spec.size() < 3 || spec.front() != '(' || spec.back() != ')') return false;
+  std::string_view kindText = data.substr(3, colon - 3);
+  if (!kindText.empty()) {
+    if (kindText.size() < 3 || kindText.front() != '(' || kindText.back() != ')') return false;
     kind = 0;
-    for (char c : spec.substr(1, spec.size() - 2)) {
+    for (char c : kindText.substr(1, kindText.size() - 2)) {
       const int d = HexDigit(c);
       if (d < 0 || kind > 0xFFFF) return false;
       kind = kind * 16 + d;
