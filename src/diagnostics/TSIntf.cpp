@@ -49,11 +49,6 @@ TTimeStamp DateTimeToTimeStamp(double dateTime) {
   return {static_cast<std::int32_t>(time), static_cast<std::int32_t>(days + kDateDelta)};
 }
 
-double TimeStampToDateTime(const TTimeStamp& stamp) {
-  return static_cast<double>(stamp.Date - kDateDelta) +
-         static_cast<double>(stamp.Time) / static_cast<double>(kMSecsPerDay);
-}
-
 // --- TTSObjectManager
 
 TTSObjectManager::~TTSObjectManager() {

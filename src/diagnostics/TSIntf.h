@@ -34,7 +34,6 @@ struct TTimeStamp {
 };
 
 TTimeStamp DateTimeToTimeStamp(double dateTime);
-double TimeStampToDateTime(const TTimeStamp& stamp);
 
 // The message as the hook sees it. The short texts are cut to their limits.
 struct TTraceSpotMsgData {

@@ -159,9 +159,8 @@ TEST(TSTimeStamp, CountsDaysFromYearOne) {
   EXPECT_EQ(s.Date, 739958);
   EXPECT_EQ(s.Time, 21909007);
   EXPECT_EQ(DateTimeToTimeStamp(0).Date, 693594);
-  const DateTimeFields back = DecodeDateTime(TimeStampToDateTime(s));
-  EXPECT_EQ(back.millisecond, 7);
-  EXPECT_EQ(back.hour, 6);
+  EXPECT_EQ(DateTimeToTimeStamp(-0.25).Date, 693593);  // before the origin: the day before, 18:00
+  EXPECT_EQ(DateTimeToTimeStamp(-0.25).Time, 64800000);
 }
 
 TEST(TSClient, DeliversToARunningDispatcher) {
