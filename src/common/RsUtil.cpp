@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "base/Format.h"
+#include "diagnostics/TSIntf.h"
 #include "platform/CodePage.h"
 #include "platform/FileTime.h"
 
@@ -14,6 +16,21 @@ constexpr std::int64_t kTicksPerMinute = 600000000;
 constexpr std::int64_t kFileTimeEpochDays = 109205;
 
 }  // namespace
+
+ERansoException::ERansoException(std::string message) : Exception(std::move(message)) {
+  FErrMsg = Message();
+  if (DefaultTraceSpot) DefaultTraceSpot->SendMsg("Error " + Message());
+}
+
+ERansoException ERansoException::CreateFmt(std::string_view format, std::initializer_list<std::string_view> args) {
+  return ERansoException(Format(format, args));
+}
+
+void RaiseErrorFmt(std::string_view format, std::initializer_list<std::string_view> args) {
+  throw ERansoException::CreateFmt(format, args);
+}
+
+void RaiseError(std::string_view message) { RaiseErrorFmt("%s", {message}); }
 
 TDateTime FileTimeToDateTime(platform::FileTime fileTime) {
   const std::int64_t local = static_cast<std::int64_t>(fileTime) -
