@@ -119,3 +119,43 @@ std::string CommaText(const TStringList& list) {
   }
   return out;
 }
+
+void SetCommaText(TStringList& list, std::string_view text, char delimiter) {
+  // Blanks, '"', ',' and ';' are never the second byte of a double-byte
+  // character, so bytes will do.
+  const auto blank = [](char c) { return c != 0 && static_cast<unsigned char>(c) <= 32; };
+  const std::size_t n = text.size();
+  std::size_t p = 0;
+  const auto skipBlanks = [&] {
+    while (p < n && blank(text[p])) ++p;
+  };
+  list.Clear();
+  skipBlanks();
+  while (p < n) {
+    std::string piece;
+    if (text[p] == '"') {
+      for (++p; p < n; ++p) {
+        if (text[p] != '"') {
+          piece += text[p];
+        } else if (p + 1 < n && text[p + 1] == '"') {
+          piece += '"';
+          ++p;
+        } else {
+          ++p;
+          break;
+        }
+      }
+    } else {
+      const std::size_t from = p;
+      while (p < n && !blank(text[p]) && text[p] != delimiter) ++p;
+      piece.assign(text.substr(from, p - from));
+    }
+    list.Add(piece);
+    skipBlanks();
+    if (p < n && text[p] == delimiter) {
+      if (p + 1 == n) list.Add("");
+      ++p;
+      skipBlanks();
+    }
+  }
+}

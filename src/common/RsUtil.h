@@ -55,3 +55,10 @@ platform::FileTime DateTimeToFileTime(TDateTime value);
 // blank, a control character, '"' or ',' enclosed in double quotes with each
 // of its quotes doubled.
 std::string CommaText(const TStringList& list);
+
+// Replaces the list's entries by the pieces of a comma text, the reverse of
+// CommaText: pieces are separated by the delimiter and also by blanks (codes
+// 1 to 32) outside double quotes; a piece that begins with '"' runs to the
+// closing quote, a doubled quote in it standing for one; a delimiter at the
+// end of the text or two delimiters in a row give an empty piece.
+void SetCommaText(TStringList& list, std::string_view text, char delimiter = ',');
