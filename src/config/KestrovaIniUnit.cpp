@@ -268,3 +268,204 @@ void TKvIniConverter::SaveTo(TRsValueList& list) {
   SetStringValue(list, "explorer_preview_extlist", CommaText(explorer_preview_extlist));
   SortValues(list);
 }
+
+#include <algorithm>
+#include <limits>
+
+#include "common/RsJson.h"
+
+void TKvMenuStatusList::Add(std::string_view name, bool on) {
+  const std::string lower = platform::LowerCase(name);
+  if (Statuses.IndexOf(lower) >= 0) return;
+  auto status = std::make_unique<TBooleanObject>();
+  status->Value = on;
+  Statuses.AddObject(lower, std::move(status));
+}
+
+std::string TKvMenuStatusList::GetName(int index) const {
+  return index >= 0 && index < Count() ? Statuses[index] : std::string();
+}
+
+bool TKvMenuStatusList::GetStatus(int index) const {
+  return index >= 0 && index < Count() && static_cast<const TBooleanObject*>(Statuses.Objects(index))->Value;
+}
+
+namespace {
+
+const char* const kActionNames[] = {"showview", "directopen", "download", "downloadopen"};
+constexpr int kPathLinkKeys = 10;
+
+std::int32_t Low32(std::int64_t value) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(value)); }
+
+// Reads the numbered path link keys: an action alone, or with "*" or an empty
+// entry among its extensions, sets the default (the first recognised one
+// wins); an action with extensions maps each extension not mapped yet.
+TKvPathLinkActions ReadPathLinks(const THashedStringList& keys, const std::string& base, std::int32_t fallback) {
+  TKvPathLinkActions result;
+  THashedStringList extensions;  // in the order first mapped, case ignored
+  std::vector<std::int32_t> codes;
+  TStringList parts, exts;
+  for (int n = 1; n <= kPathLinkKeys; ++n) {
+    SetCommaText(parts, TKvIniSection::ReadString(keys, base + Suffix(n), ""));
+    if (parts.Count() == 2)
+      SetCommaText(exts, parts[1], ';');
+    else if (parts.Count() == 1)
+      exts.Clear();
+    else
+      continue;  // nothing, or more than one comma
+    const std::int32_t code = TKvIniWebInterface::ActionCode(parts[0]);
+    bool setsDefault = exts.Count() == 0;
+    for (int i = 0; i < exts.Count() && !setsDefault; ++i) setsDefault = exts[i].empty() || exts[i] == "*";
+    if (setsDefault) {
+      if (result.DefaultAction < 0) result.DefaultAction = code;
+      continue;
+    }
+    for (int i = 0; i < exts.Count(); ++i) {
+      if (extensions.IndexOf(exts[i]) >= 0) continue;
+      // Mapped even when the action is unknown, so that a later key cannot
+      // claim the extension.
+      extensions.Add(exts[i]);
+      codes.push_back(code);
+    }
+  }
+  if (result.DefaultAction < 0) result.DefaultAction = fallback;
+  TJSONObject object;
+  for (int i = 0; i < extensions.Count(); ++i) {
+    const std::int32_t code = codes[static_cast<std::size_t>(i)];
+    if (code > 0 && code != result.DefaultAction) object.storeInteger(extensions[i], code);
+  }
+  result.ExtensionActions = object.toString();
+  return result;
+}
+
+// Each action with extensions of its own under base2, base3, ..., grouped by
+// action in code order.
+void SavePathLinks(TRsValueList& list, const std::string& base, const TKvPathLinkActions& actions) {
+  SetStringValue(list, base, TKvIniWebInterface::ActionName(actions.DefaultAction));
+  TJSONObject object;
+  object.parseText(actions.ExtensionActions, false);
+  std::string groups[std::size(kActionNames)];
+  const std::unique_ptr<TStringList> names = object.memberNames();
+  for (int i = 0; i < names->Count(); ++i) {
+    const std::int32_t code = object.requireInteger((*names)[i]);
+    if (code < 1 || code > static_cast<std::int32_t>(std::size(kActionNames))) continue;
+    std::string& group = groups[code - 1];
+    if (!group.empty()) group += ';';
+    group += (*names)[i];
+  }
+  int n = 2;
+  for (std::size_t code = 1; code <= std::size(kActionNames); ++code)
+    if (!groups[code - 1].empty())
+      SetStringValue(list, base + std::to_string(n++), std::string(kActionNames[code - 1]) + "," + groups[code - 1]);
+}
+
+// The entries as a JSON array of strings, each quoted and escaped.
+std::string ContextMenuArray(const std::string& value) {
+  TStringList entries;
+  SplitCommaText(entries, value, true, true);
+  std::string out = "[";
+  for (int i = 0; i < entries.Count(); ++i) {
+    if (i > 0) out += ',';
+    out += quoteText(entries[i]);
+  }
+  return out + "]";
+}
+
+std::string ContextMenuText(const std::string& array) {
+  if (array.empty()) return "";
+  TJSONArray elements;
+  elements.parseText(array, false);
+  std::string out;
+  for (int i = 0; i < elements.elementCount(); ++i) {
+    if (i > 0) out += ',';
+    out += elements.requireText(i);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::int32_t TKvIniWebInterface::ActionCode(std::string_view name) {
+  while (!name.empty() && static_cast<unsigned char>(name.front()) <= 32) name.remove_prefix(1);
+  while (!name.empty() && static_cast<unsigned char>(name.back()) <= 32) name.remove_suffix(1);
+  const std::string lower = platform::LowerCase(name);
+  for (std::size_t i = 0; i < std::size(kActionNames); ++i)
+    if (lower == kActionNames[i]) return static_cast<std::int32_t>(i + 1);
+  return -1;
+}
+
+std::string TKvIniWebInterface::ActionName(std::int32_t code) {
+  return code >= 1 && code <= static_cast<std::int32_t>(std::size(kActionNames)) ? kActionNames[code - 1] : "";
+}
+
+void TKvIniWebInterface::LoadFrom(const THashedStringList& keys) {
+  TStringList years;
+  SetCommaText(years, ReadString(keys, "dateselector_yearrange", ""));
+  std::int32_t a = 1980, b = 2030;
+  if (years.Count() >= 2) {
+    if (!TryStrToInt(years[0], a)) a = 1980;
+    if (!TryStrToInt(years[1], b)) b = 2030;
+  }
+  dateselector_firstyear = std::min(a, b);
+  dateselector_lastyear = std::max(a, b);
+
+  // Only the name=value entries carry a name; the bare key names are passed over.
+  for (int i = 0; i < keys.Count(); ++i) {
+    const std::string name = platform::LowerCase(keys.Names(i));
+    if (name.rfind("menu_", 0) == 0) menu_status.Add(name, ReadFlag(keys, name, false));
+  }
+
+  max_subfolder = Low32(ReadInteger(keys, "max_subfolder", 63));
+  show_thumb_navigator = ReadFlag(keys, "show_thumb_navigator", false);
+  folder_view = Low32(ReadInteger(keys, "folder_view", 3));
+  force_zip_download = ReadFlag(keys, "force_zip_download", false);
+  pagebookmark = ReadFlag(keys, "pagebookmark", false);
+  show_index_thtml = ReadFlag(keys, "show_index_thtml", false);
+  showfileselector = ReadFlag(keys, "showfileselector", false);
+  showdownloadlinkdialog = ReadFlag(keys, "showdownloadlinkdialog", true);
+  upload_field_count = Low32(ReadInteger(keys, "upload_field_count", 5));
+  gridview_pathlink_type = ReadPathLinks(keys, "gridview_pathlink_type", 1);
+  gridview_pathlink_type_dclick = ReadPathLinks(keys, "gridview_pathlink_type_dclick", 2);
+  use_template_thtml = ReadFlag(keys, "use_template_thtml", false);
+  filelist_maxsize_mb = Low32(ReadInteger(keys, "filelist_maxsize_mb", 3));
+  filelist_maxcount = Low32(ReadInteger(keys, "filelist_maxcount", 10));
+  // 2097152 KB and more would not fit the 32-bit byte count: hold the largest
+  // count instead of a wrapped, possibly negative one.
+  const std::int64_t bytes = ReadInteger(keys, "max_read_text_file_size_kb", 2000) * 1024;
+  max_read_text_file_size_kb = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      bytes, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+  contextmenu_file = ContextMenuArray(ReadString(keys, "contextmenu_file", ""));
+  contextmenu_folder = ContextMenuArray(ReadString(keys, "contextmenu_folder", ""));
+  ReadList(keys, "unable_directopen_extlist", "", unable_directopen_extlist, false);
+  if (upload_field_count < 1 || upload_field_count > 10) upload_field_count = 5;
+  filelist_fixedorder = Low32(ReadInteger(keys, "filelist_fixedorder", -1));
+  filelist_fixedviewtype = Low32(ReadInteger(keys, "filelist_fixedviewtype", -1));
+  filelist_fixedfirst = Low32(ReadInteger(keys, "filelist_fixedfirst", -1));
+  filelist_hidesubdir = ReadFlag(keys, "filelist_hidesubdir", false);
+}
+
+void TKvIniWebInterface::SaveTo(TRsValueList& list) {
+  for (int i = 0; i < menu_status.Count(); ++i) SetBooleanValue(list, menu_status.GetName(i), menu_status.GetStatus(i));
+  SetStringValue(list, "dateselector_yearrange",
+                 std::to_string(dateselector_firstyear) + "," + std::to_string(dateselector_lastyear));
+  SetInt64Value(list, "max_subfolder", max_subfolder);
+  SetBooleanValue(list, "show_thumb_navigator", show_thumb_navigator);
+  SetInt64Value(list, "folder_view", folder_view);
+  SetBooleanValue(list, "force_zip_download", force_zip_download);
+  SetBooleanValue(list, "pagebookmark", pagebookmark);
+  SetBooleanValue(list, "show_index_thtml", show_index_thtml);
+  SetBooleanValue(list, "showfileselector", showfileselector);
+  SetBooleanValue(list, "showdownloadlinkdialog", showdownloadlinkdialog);
+  SetInt64Value(list, "upload_field_count", upload_field_count);
+  SavePathLinks(list, "gridview_pathlink_type", gridview_pathlink_type);
+  SavePathLinks(list, "gridview_pathlink_type_dclick", gridview_pathlink_type_dclick);
+  SetBooleanValue(list, "use_template_thtml", use_template_thtml);
+  SetInt64Value(list, "filelist_maxsize_mb", filelist_maxsize_mb);
+  SetInt64Value(list, "filelist_maxcount", filelist_maxcount);
+  SetStringValue(list, "contextmenu_file", ContextMenuText(contextmenu_file));
+  SetStringValue(list, "contextmenu_folder", ContextMenuText(contextmenu_folder));
+  SetStringValue(list, "unable_directopen_extlist", CommaText(unable_directopen_extlist));
+  SetInt64Value(list, "max_read_text_file_size_kb", max_read_text_file_size_kb / 1024);
+  SetBooleanValue(list, "filelist_hidesubdir", filelist_hidesubdir);
+  SortValues(list);
+}

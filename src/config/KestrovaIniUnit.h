@@ -123,3 +123,70 @@ class TKvIniConverter : public TKvIniSection {
   THashedStringList gif_preview_ext_list;
   THashedStringList explorer_preview_extlist;
 };
+
+#include "config/KvCustomSplitterConfUnit.h"
+#include "config/KvSubNetMaskUnit.h"
+
+// The on/off states of the web client's menu entries, by lower-case name.
+class TKvMenuStatusList : public TObject {
+ public:
+  // A name already in the list keeps its first state.
+  void Add(std::string_view name, bool on);
+  void Clear() { Statuses.Clear(); }
+  int Count() const { return Statuses.Count(); }
+  // Empty, and off, for an index out of range.
+  std::string GetName(int index) const;
+  bool GetStatus(int index) const;
+
+  THashedStringList Statuses;  // each entry's object a TBooleanObject
+};
+
+// What a click on a path link of the grid view does: the default action and,
+// as a JSON object text, the extensions whose action differs from it.
+struct TKvPathLinkActions {
+  std::int32_t DefaultAction = -1;
+  std::string ExtensionActions = "{}";
+};
+
+// The keys that shape the server's web client. Nothing here raises: a value
+// that does not convert takes the key's default.
+class TKvIniWebInterface : public TKvIniSection {
+ public:
+  using TKvIniSection::TKvIniSection;
+  void LoadFrom(const THashedStringList& keyList) override;
+  void Validate() override {}
+  void SaveTo(TRsValueList& list) override;
+
+  // The codes of the path link actions: 1 showview, 2 directopen, 3 download,
+  // 4 downloadopen; -1 for any other name (trimmed, case ignored).
+  static std::int32_t ActionCode(std::string_view name);
+  // Empty for a code outside 1 to 4.
+  static std::string ActionName(std::int32_t code);
+
+  TKvMenuStatusList menu_status;  // keys beginning with "menu_"
+  bool show_index_thtml = false;
+  bool show_thumb_navigator = false;
+  bool use_template_thtml = false;
+  bool force_zip_download = false;
+  bool pagebookmark = false;
+  bool showfileselector = false;
+  std::int32_t dateselector_firstyear = 1980;  // key "dateselector_yearrange"
+  std::int32_t max_subfolder = 63;
+  std::int32_t filelist_maxsize_mb = 3;
+  std::int32_t filelist_maxcount = 10;
+  std::int32_t folder_view = 3;
+  std::int32_t dateselector_lastyear = 2030;  // key "dateselector_yearrange"
+  std::int32_t upload_field_count = 5;
+  TKvPathLinkActions gridview_pathlink_type{1};
+  TKvPathLinkActions gridview_pathlink_type_dclick{2};
+  THashedStringList unable_directopen_extlist;
+  // In bytes (configured in kilobytes); saturates at the 32-bit limits.
+  std::int32_t max_read_text_file_size_kb = 2000 * 1024;
+  std::string contextmenu_file = "[]";  // a JSON array text
+  std::string contextmenu_folder = "[]";
+  bool showdownloadlinkdialog = true;
+  std::int32_t filelist_fixedfirst = -1;
+  std::int32_t filelist_fixedviewtype = -1;
+  std::int32_t filelist_fixedorder = -1;
+  bool filelist_hidesubdir = false;
+};

@@ -47,8 +47,8 @@ using V = std::vector<std::string>;
 
 TEST(SplitterConfTest, NumberedKeysStopAtTheFirstAbsentOne) {
   TKvSplitterConf conf;
-  Load(conf, {{"custom_splitter", R"({"ext":"a","program":"p1"})"},
-              {"custom_splitter3", R"({"ext":"c","program":"p3"})"}});
+  Load(conf,
+       {{"custom_splitter", R"({"ext":"a","program":"p1"})"}, {"custom_splitter3", R"({"ext":"c","program":"p3"})"}});
   ASSERT_EQ(conf.Plugins.Count(), 1);
   EXPECT_EQ(conf.Plugins.GetItem(0)->Program, "p1");
   EXPECT_EQ(conf.Plugins.GetItem(1), nullptr);
@@ -128,8 +128,7 @@ TEST(SplitterConfTest, Errors) {
        "custom_splitter2" + notJson + "{\"ext\":",
        1},
       {{{"custom_splitter", R"({"ext":"a"})"}}, "fieldname=custom_splitter, TJSONObject[\"program\"] not found.", 0},
-      {{{"custom_splitter", R"({"parameter":"x"})"}}, "fieldname=custom_splitter, TJSONObject[\"ext\"] not found.",
-       0},
+      {{{"custom_splitter", R"({"parameter":"x"})"}}, "fieldname=custom_splitter, TJSONObject[\"ext\"] not found.", 0},
   };
   for (const auto& c : cases) {
     TKvSplitterConf conf;
