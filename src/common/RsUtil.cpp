@@ -120,6 +120,13 @@ std::string CommaText(const TStringList& list) {
   return out;
 }
 
+std::string_view TrimBlanks(std::string_view s) {
+  // No trail byte of a double-byte character is a blank, so bytes will do.
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
+  return s;
+}
+
 void SetCommaText(TStringList& list, std::string_view text, char delimiter) {
   // Blanks, '"', ',' and ';' are never the second byte of a double-byte
   // character, so bytes will do.

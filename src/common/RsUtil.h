@@ -56,6 +56,9 @@ platform::FileTime DateTimeToFileTime(TDateTime value);
 // of its quotes doubled.
 std::string CommaText(const TStringList& list);
 
+// Blanks and control characters (codes up to 32) off both ends.
+std::string_view TrimBlanks(std::string_view s);
+
 // Replaces the list's entries by the pieces of a comma text, the reverse of
 // CommaText: pieces are separated by the delimiter and also by blanks (codes
 // 1 to 32) outside double quotes; a piece that begins with '"' runs to the

@@ -386,9 +386,7 @@ std::string ContextMenuText(const std::string& array) {
 }  // namespace
 
 std::int32_t TKvIniWebInterface::ActionCode(std::string_view name) {
-  while (!name.empty() && static_cast<unsigned char>(name.front()) <= 32) name.remove_prefix(1);
-  while (!name.empty() && static_cast<unsigned char>(name.back()) <= 32) name.remove_suffix(1);
-  const std::string lower = platform::LowerCase(name);
+  const std::string lower = platform::LowerCase(TrimBlanks(name));
   for (std::size_t i = 0; i < std::size(kActionNames); ++i)
     if (lower == kActionNames[i]) return static_cast<std::int32_t>(i + 1);
   return -1;

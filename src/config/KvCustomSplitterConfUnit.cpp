@@ -8,14 +8,6 @@ namespace {
 
 const char kSplitterKey[] = "custom_splitter";
 
-// Blanks and control characters off both ends; no trail byte of a double-byte
-// character is one, so bytes will do.
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && static_cast<unsigned char>(s.front()) <= 32) s.remove_prefix(1);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= 32) s.remove_suffix(1);
-  return s;
-}
-
 std::string NumberedKey(int n) { return n == 1 ? std::string(kSplitterKey) : kSplitterKey + std::to_string(n); }
 
 }  // namespace
