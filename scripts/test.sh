@@ -8,17 +8,8 @@ JOBS=${JOBS:-2}
 
 PACKAGES=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev fonts-ipafont-gothic xvfb xauth
           clang libclang-rt-14-dev strace locales)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing: ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then echo "missing packages and not root: ${missing[*]}" >&2; exit 1; fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+. "$ROOT/scripts/lib.sh"
+ensure_packages "${PACKAGES[@]}"
 
 configure_and_test() {
   local dir=$1; shift
@@ -39,4 +30,5 @@ cmake --build "$ROOT/build/tsan" -j"$JOBS" --target test_diagnostics TSDispatche
 echo "== test build/tsan"
 KV_BIN_DIR="$ROOT/build/tsan/bin" KV_SOURCE_DIR="$ROOT" TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   "$ROOT/build/tsan/bin/test_diagnostics"
+bash "$ROOT/scripts/fuzz.sh"
 echo "== all tests passed"

@@ -1,6 +1,7 @@
 #include "app/KvUpdaterMainForm.h"
 
 #include <cstring>
+#include <exception>
 
 #include "base/Exception.h"
 #include "base/Format.h"
@@ -8,6 +9,7 @@
 #include "common/RsUtil.h"
 #include "csv/RsCsvUtil.h"
 #include "platform/CodePage.h"
+#include "platform/DirectorySearch.h"
 #include "platform/Error.h"
 #include "platform/Locale.h"
 #include "platform/Path.h"
@@ -38,6 +40,45 @@ bool SameFileState(const platform::FileInfo& a, const platform::FileInfo& b) {
   return a.size == b.size && a.lastWriteNanoseconds == b.lastWriteNanoseconds && a.fileId == b.fileId &&
          a.volume == b.volume;
 }
+
+// Walks the log files directly in a folder, in the order the search returns
+// them; the search is closed when the walk is destroyed.
+class TLogFileWalk {
+ public:
+  explicit TLogFileWalk(const std::string& folder) : FFolder(folder) {
+    // The trailing delimiter is tested on characters: a double-byte
+    // character may end in the byte of '\'.
+    std::u16string pattern = platform::ToWide(folder);
+    if (pattern.empty() || pattern.back() != u'\\') {
+      pattern += u'\\';
+      FFolder += '\\';
+    }
+    FOpen = FSearch.Open(pattern + u"*.log");
+  }
+
+  // The full path of the next log file; false when there is none.
+  bool Next(std::string& path) {
+    platform::DirectoryEntry entry;
+    while (FOpen && FSearch.Next(entry)) {
+      // Only regular files are log files: a folder, FIFO or device named
+      // *.log is not one, and reading a FIFO would hang the run.
+      if (entry.name == u"." || entry.name == u".." || entry.isDirectory) continue;
+      std::string name = platform::FromWide(entry.name);
+      // A name the system code page cannot hold would reach the repair as
+      // another name ('?' in place of a character), which names no file or,
+      // worse, a different one.
+      if (entry.name.find(u'\uFFFD') != std::u16string::npos || platform::ToWide(name) != entry.name) continue;
+      path = FFolder + name;
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  std::string FFolder;  // with its trailing delimiter
+  platform::DirectorySearch FSearch;
+  bool FOpen = false;
+};
 
 }  // namespace
 
@@ -74,7 +115,83 @@ class TKvAccesslogUpdaterForm::TRecordWriter {
 };
 
 TKvAccesslogUpdaterForm::TKvAccesslogUpdaterForm() = default;
+TKvAccesslogUpdaterForm::TKvAccesslogUpdaterForm(IKvUpdaterView& View) : FView(&View) {}
 TKvAccesslogUpdaterForm::~TKvAccesslogUpdaterForm() = default;
+
+void TKvAccesslogUpdaterForm::btnExecuteClick() {
+  // Once "stop" was pressed the execute button is back while the run still
+  // pumps events; a click then must not start a second run inside the first.
+  if (FRunning) return;
+  FRunning = true;
+  FView->SetVisible(TKvControl::btnExecute, false);
+  FView->SetVisible(TKvControl::btnStop, true);
+  FView->SetVisible(TKvControl::lbProgress, true);
+  FView->SetVisible(TKvControl::lbProgress2, true);
+  FStopRequested = false;
+  FView->SetCursor(TKvCursor::crHourGlass);
+
+  // The two buttons lie on top of each other: one is hidden before the other
+  // is shown.
+  auto restore = [this] {
+    FView->SetVisible(TKvControl::btnStop, false);
+    FView->SetVisible(TKvControl::btnExecute, true);
+    FView->SetVisible(TKvControl::lbProgress, false);
+    FView->SetVisible(TKvControl::lbProgress2, false);
+    FStopRequested = false;
+    FView->SetCursor(TKvCursor::crDefault);
+    FRunning = false;
+  };
+  std::string error;
+  bool failed = false;
+  try {
+    RepairAllFiles();
+    if (!FStopRequested) FView->ShowMessage("完了しました");
+  } catch (const std::exception& e) {
+    failed = true;
+    error = e.what();
+  } catch (...) {
+    restore();
+    throw;
+  }
+  restore();
+  if (failed) FView->ShowError(error);
+}
+
+void TKvAccesslogUpdaterForm::btnStopClick() {
+  FStopRequested = true;
+  FView->SetVisible(TKvControl::btnStop, false);
+  FView->SetVisible(TKvControl::btnExecute, true);
+  FView->SetVisible(TKvControl::lbProgress, false);
+  FView->SetVisible(TKvControl::lbProgress2, false);
+}
+
+int TKvAccesslogUpdaterForm::CountLogFiles(const std::string& Folder) {
+  int count = 0;
+  TLogFileWalk walk(Folder);
+  for (std::string path; walk.Next(path);) ++count;
+  return count;
+}
+
+void TKvAccesslogUpdaterForm::RepairAllFiles() {
+  const std::string folder = FView->Caption(TKvControl::lbAccesslogDir);
+  const int total = CountLogFiles(folder);
+  int updated = 0;
+  int checked = 0;
+  ShowProgress(0, 0, total);
+  TLogFileWalk walk(folder);
+  for (std::string path; walk.Next(path);) {
+    RepairFile(path, updated);
+    ++checked;
+    ShowProgress(checked, updated, total);
+    if (FStopRequested) break;
+  }
+}
+
+void TKvAccesslogUpdaterForm::ShowProgress(int Checked, int Updated, int Total) {
+  FView->SetCaption(TKvControl::lbProgress, "チェック数: " + IntToStr(Checked) + " / " + IntToStr(Total));
+  FView->SetCaption(TKvControl::lbProgress2, "更新数: " + IntToStr(Updated));
+  FView->ProcessMessages();
+}
 
 void TKvAccesslogUpdaterForm::RepairRecord(TStringList& Fields) {
   // A line without fields is kept as an empty line rather than ending the run.

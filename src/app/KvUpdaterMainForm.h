@@ -4,13 +4,26 @@
 #include <memory>
 #include <string>
 
+#include "app/KvUpdaterView.h"
 #include "base/StringList.h"
 #include "platform/File.h"
 
 class TKvAccesslogUpdaterForm {
  public:
+  // Without a view only the file repair is usable; the click handlers need one.
   TKvAccesslogUpdaterForm();
+  explicit TKvAccesslogUpdaterForm(IKvUpdaterView& View);
   ~TKvAccesslogUpdaterForm();
+  TKvAccesslogUpdaterForm(const TKvAccesslogUpdaterForm&) = delete;
+  TKvAccesslogUpdaterForm& operator=(const TKvAccesslogUpdaterForm&) = delete;
+
+  // Runs one repair of the folder the folder label shows. An error ends the
+  // run and goes to the view's error display; the window stays usable.
+  void btnExecuteClick();
+  // Ends the run after the current file.
+  void btnStopClick();
+  // True from the start of a run until its controls are restored.
+  bool Running() const { return FRunning; }
 
  private:
   friend struct KvUpdaterMainFormTestPeer;
@@ -22,6 +35,15 @@ class TKvAccesslogUpdaterForm {
   // record in canonical form to the temporary file.
   void RepairRecord(TStringList& Fields);
 
+  // The number of log files in the folder; a folder that cannot be searched has none.
+  int CountLogFiles(const std::string& Folder);
+  void RepairAllFiles();
+  // Shows the counts and lets the view handle pending events (a stop click).
+  void ShowProgress(int Checked, int Updated, int Total);
+
+  IKvUpdaterView* FView = nullptr;
+  bool FStopRequested = false;
+  bool FRunning = false;
   bool FFileChanged = false;
   TRecordWriter* FOutput = nullptr;  // the current file's temporary file, during RepairFile
 };

@@ -7,10 +7,8 @@
 #include "base/Format.h"
 #include "platform/Locale.h"
 
-int TStringList::Check(int index) const {
-  if (index < 0 || index >= Count())
-    throw EStringListError(Format("リストのインデックスが範囲を超えています (%d)", {IntToStr(index)}));
-  return index;
+void TStringList::IndexError(int index) {
+  throw EStringListError(Format("リストのインデックスが範囲を超えています (%d)", {IntToStr(index)}));
 }
 
 void TStringList::Put(int index, std::string_view text) {

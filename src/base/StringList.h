@@ -67,7 +67,11 @@ class TStringList : public TObject {
     std::string text;
     std::unique_ptr<TObject> object;
   };
-  int Check(int index) const;
+  int Check(int index) const {
+    if (static_cast<unsigned>(index) >= FItems.size()) IndexError(index);
+    return index;
+  }
+  [[noreturn]] static void IndexError(int index);
 
   std::vector<Item> FItems;
   // Strings of cleared entries, kept so that refilling a list (one record

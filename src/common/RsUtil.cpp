@@ -96,3 +96,26 @@ std::u16string ExcludeTrailingDelimiterKeepRoot(std::u16string_view w) {
   if (r.empty() || (colon != std::u16string_view::npos && colon + 1 == r.size())) return std::u16string(w);
   return std::u16string(r);
 }
+
+std::string CommaText(const TStringList& list) {
+  // No trail byte of a double-byte character is a blank, '"' or ',', so bytes will do.
+  std::string out;
+  for (int i = 0; i < list.Count(); ++i) {
+    const std::string& s = list[i];
+    if (i > 0) out += ',';
+    bool quote = false;
+    for (char c : s)
+      if (static_cast<unsigned char>(c) <= 32 || c == '"' || c == ',') quote = true;
+    if (!quote) {
+      out += s;
+      continue;
+    }
+    out += '"';
+    for (char c : s) {
+      if (c == '"') out += '"';
+      out += c;
+    }
+    out += '"';
+  }
+  return out;
+}

@@ -50,3 +50,8 @@ TDateTime FileTimeToDateTime(platform::FileTime fileTime);
 // Local date-time value to a UTC file time with the bias in force now; a value
 // that does not convert gives file time 0.
 platform::FileTime DateTimeToFileTime(TDateTime value);
+
+// The comma text of a list: the entries joined by ',', an entry that holds a
+// blank, a control character, '"' or ',' enclosed in double quotes with each
+// of its quotes doubled.
+std::string CommaText(const TStringList& list);

@@ -1,5 +1,6 @@
 #include "csv/RsCsvUtil.h"
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -178,51 +179,117 @@ class RecordScanner {
   }
 
   // As LineSplitter::Scan; the sink receives the fields of each record.
+  //
+  // Between two records the inside-quotes state is always "outside" (a line
+  // only ends outside quotes), so whether a byte is inside quotes is just the
+  // parity of the quote bytes before it. Blocks of 64 bytes are classified at
+  // once: only delimiters and line breaks outside quotes are visited.
   template <typename Sink>
   std::size_t Scan(const char* buffer, std::size_t from, std::size_t size, bool last, Sink&& sink) {
     std::size_t lineStart = 0;
     std::size_t i = from;
-    for (;;) {
-      if (FAtLineStart) {
-        if (FSkipLF) {
-          if (i >= size) {
-            if (last) FSkipLF = false;
-            return i;
-          }
-          if (buffer[i] == '\n') ++i;
-          FSkipLF = false;
-        }
-        if (i >= size) return i;
-        if (buffer[i] == '\0') {
-          FEnded = true;
+    if (FAtLineStart) {
+      if (FSkipLF) {
+        if (i >= size) {
+          if (last) FSkipLF = false;
           return i;
         }
-        lineStart = i;
-        FInside = false;
-        FBounds.clear();
-        FQuotes.clear();
+        if (buffer[i] == '\n') ++i;
+        FSkipLF = false;
+      }
+      lineStart = i;
+      StartLine();
+    }
+    std::size_t skipAt = std::string::npos;  // an LF here belongs to the CR before it
+    // One byte that splits: returns false when the scan must stop.
+    auto structural = [&](std::size_t p) -> bool {
+      const char c = buffer[p];
+      if (c == FDelimiter) {
+        FBounds.push_back(p - lineStart);
+        FQuotes.push_back(FFieldQuotes);
         FFieldQuotes = 0;
-        FAtLineStart = false;
+        return true;
       }
-      std::size_t end = FindLineEnd(buffer, lineStart, i, size);
-      if (end >= size) {
-        i = size;
-        if (!last) return lineStart;
-        Emit(buffer + lineStart, size - lineStart, sink);
-        FAtLineStart = true;
-        return size;
+      if (c == '\n' && p == skipAt) {
+        lineStart = p + 1;
+        return true;
       }
-      Emit(buffer + lineStart, end - lineStart, sink);
-      FAtLineStart = true;
-      if (FStopped) return end;
-      const char c = buffer[end];
+      if (c == '\0' && p == lineStart) {  // the data ends where a line would start
+        FEnded = true;
+        return false;
+      }
+      Emit(buffer + lineStart, p - lineStart, sink);
+      if (FStopped) return false;
       if (c == '\0') {
         FEnded = true;
-        return end;
+        return false;
       }
-      i = end + 1;
-      if (c == '\r') FSkipLF = true;
+      lineStart = p + 1;
+      StartLine();
+      if (c == '\r') skipAt = p + 1;
+      return true;
+    };
+#if defined(__SSE2__)
+    const __m128i q = _mm_set1_epi8(FQuote), d = _mm_set1_epi8(FDelimiter);
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), nul = _mm_setzero_si128();
+    auto masks = [&](const char* at, std::uint64_t& quotes, std::uint64_t& splits) {
+      quotes = splits = 0;
+      for (int k = 0; k < 4; ++k) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * k));
+        const __m128i split = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, d), _mm_cmpeq_epi8(v, nul)),
+                                           _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
+        quotes |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, q))))
+                  << (16 * k);
+        splits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(split))) << (16 * k);
+      }
+    };
+    while (i + 64 <= size) {
+      std::uint64_t quotes, splits;
+      masks(buffer + i, quotes, splits);
+      std::uint64_t inside = quotes;  // parity of the quotes up to each byte
+      inside ^= inside << 1;
+      inside ^= inside << 2;
+      inside ^= inside << 4;
+      inside ^= inside << 8;
+      inside ^= inside << 16;
+      inside ^= inside << 32;
+      const bool odd = (inside >> 63) != 0;  // the block holds an odd number of quotes
+      if (FInside) inside = ~inside;
+      std::uint64_t todo = splits & ~inside;
+      std::uint64_t counted = 0;  // bits whose quotes are already counted
+      while (todo) {
+        const int bit = __builtin_ctzll(todo);
+        const std::uint64_t upTo = bit == 63 ? ~0ULL : (2ULL << bit) - 1;
+        FFieldQuotes += CountBits(quotes & upTo & ~counted);
+        counted = upTo;
+        if (!structural(i + static_cast<std::size_t>(bit))) return i + static_cast<std::size_t>(bit);
+        todo &= todo - 1;
+      }
+      FFieldQuotes += CountBits(quotes & ~counted);
+      if (odd) FInside = !FInside;
+      i += 64;
     }
+#endif
+    for (; i < size; ++i) {
+      const char c = buffer[i];
+      if (c == FQuote) {
+        FInside = !FInside;
+        ++FFieldQuotes;
+      } else if (!FInside && (c == FDelimiter || c == '\r' || c == '\n' || c == '\0')) {
+        if (!structural(i)) return i;
+      }
+    }
+    if (lineStart >= size) {
+      // A CR as the last byte: its LF, if any, comes with the next piece.
+      if (skipAt == size && !last) FSkipLF = true;
+      FAtLineStart = true;
+      return size;
+    }
+    FAtLineStart = false;
+    if (!last) return lineStart;
+    Emit(buffer + lineStart, size - lineStart, sink);
+    FAtLineStart = true;
+    return size;
   }
   // True when the data ended early (a NUL byte) or the sink stopped the scan.
   bool Ended() const { return FEnded || FStopped; }
@@ -232,48 +299,20 @@ class RecordScanner {
   void SetFirstFieldOnly(bool value) { FFirstFieldOnly = value; }
 
  private:
-  // Handles one byte that may matter; true when it ends the line.
-  bool Handle(char c, std::size_t offset) {
-    if (c == FQuote) {
-      FInside = !FInside;
-      ++FFieldQuotes;
-      return false;
-    }
-    if (FInside) return false;
-    if (c == FDelimiter) {
-      FBounds.push_back(offset);
-      FQuotes.push_back(FFieldQuotes);
-      FFieldQuotes = 0;
-      return false;
-    }
-    return c == '\r' || c == '\n' || c == '\0';
+  // Quotes in a field are few: clearing the lowest bit per quote beats a
+  // table or library population count.
+  static std::size_t CountBits(std::uint64_t bits) {
+    std::size_t n = 0;
+    for (; bits; bits &= bits - 1) ++n;
+    return n;
   }
 
-  // Scans from i for the end of the line that starts at lineStart, noting the
-  // delimiters and quotes on the way; size when the buffer ends first.
-  std::size_t FindLineEnd(const char* buffer, std::size_t lineStart, std::size_t i, std::size_t size) {
-#if defined(__SSE2__)
-    const __m128i q = _mm_set1_epi8(FQuote), d = _mm_set1_epi8(FDelimiter);
-    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), nul = _mm_setzero_si128();
-    while (i + 16 <= size) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + i));
-      const __m128i hit = _mm_or_si128(
-          _mm_or_si128(_mm_cmpeq_epi8(v, q), _mm_cmpeq_epi8(v, d)),
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, nul)));
-      unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
-      while (mask) {
-        const std::size_t p = i + static_cast<std::size_t>(__builtin_ctz(mask));
-        if (Handle(buffer[p], p - lineStart)) return p;
-        mask &= mask - 1;
-      }
-      i += 16;
-    }
-#endif
-    for (; i < size; ++i) {
-      const char c = buffer[i];
-      if ((c == FQuote || c == FDelimiter || c == '\r' || c == '\n' || c == '\0') && Handle(c, i - lineStart)) return i;
-    }
-    return size;
+  // The quote state needs no reset: a line only ends outside quotes.
+  void StartLine() {
+    FBounds.clear();
+    FQuotes.clear();
+    FFieldQuotes = 0;
+    FAtLineStart = false;
   }
 
   template <typename Sink>

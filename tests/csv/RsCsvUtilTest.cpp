@@ -11,15 +11,20 @@ using Records = std::vector<std::vector<std::string>>;
 
 namespace {
 
-Records Parse(std::string_view text, unsigned char quote = 34) {
-  Records out;
-  TCsvLoader loader;
-  loader.SetQuoteChar(quote);
-  loader.SetOnRecord([&](TStringList& fields) {
+// Makes the loader append every record it delivers to out.
+void CollectInto(TCsvLoader& loader, Records& out) {
+  loader.SetOnRecord([&out](TStringList& fields) {
     std::vector<std::string> r;
     for (int i = 0; i < fields.Count(); ++i) r.push_back(fields[i]);
     out.push_back(r);
   });
+}
+
+Records Parse(std::string_view text, unsigned char quote = 34) {
+  Records out;
+  TCsvLoader loader;
+  loader.SetQuoteChar(quote);
+  CollectInto(loader, out);
   loader.ParseText(text);
   return out;
 }
@@ -28,11 +33,7 @@ Records Load(const std::string& path, std::size_t block, bool* reachedEnd = null
   Records out;
   TCsvLoader loader;
   loader.SetBlockSize(block);
-  loader.SetOnRecord([&](TStringList& fields) {
-    std::vector<std::string> r;
-    for (int i = 0; i < fields.Count(); ++i) r.push_back(fields[i]);
-    out.push_back(r);
-  });
+  CollectInto(loader, out);
   loader.LoadFromFile(path);
   if (reachedEnd) *reachedEnd = loader.ReachedEnd();
   return out;
@@ -181,11 +182,7 @@ TEST(CsvLoader, StreamingAgreesWithInMemoryForEverySpecialByteAtEveryPosition) {
       testing_support::WriteFile(path, text);
       TCsvLoader memory;
       Records expected;
-      memory.SetOnRecord([&](TStringList& f) {
-        std::vector<std::string> r;
-        for (int i = 0; i < f.Count(); ++i) r.push_back(f[i]);
-        expected.push_back(r);
-      });
+      CollectInto(memory, expected);
       memory.ParseText(text);
       for (std::size_t block : {1u, 2u, 3u, 5u, 8u}) {
         bool reachedEnd = true;
@@ -211,4 +208,36 @@ TEST(CsvLoader, FindRecordLooksAtFirstFieldsOnlyAndStopsAtTheFirstMatch) {
   loader.SetSkipFirstLine(true);
   EXPECT_FALSE(loader.FindRecord(dir.System("f.csv"), [](std::string_view first) { return first == "a"; }));
   EXPECT_THROW(loader.FindRecord(dir.System("missing"), [](std::string_view) { return true; }), Exception);
+}
+
+// Long random texts full of quotes, delimiters, line breaks and NULs, read in
+// blocks of many sizes, against the line-by-line reading of the same text.
+TEST(CsvLoader, StreamingAgreesWithInMemoryOnLongRandomTexts) {
+  TempDir dir;
+  const std::string path = dir.Native("r.csv");
+  std::uint64_t state = 12345;
+  auto next = [&] {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<unsigned>(state >> 33);
+  };
+  const char alphabet[] = {'a', 'b', ',', ',', '"', '"', '\r', '\n', ' ', '\0', 'x', 'y'};
+  for (int round = 0; round < 300; ++round) {
+    std::string text(64 + next() % 700, 'a');
+    const unsigned nulChance = round % 3 == 0 ? 12 : 1000;  // most texts have no NUL
+    for (char& c : text) {
+      c = alphabet[next() % 9];
+      if (next() % nulChance == 0) c = '\0';
+      if (next() % 5 == 0) c = 'z';
+    }
+    testing_support::WriteFile(path, text);
+    TCsvLoader memory;
+    Records expected;
+    CollectInto(memory, expected);
+    memory.ParseText(text);
+    for (std::size_t block : {7u, 63u, 64u, 65u, 100u, 1u << 20}) {
+      bool reachedEnd = true;
+      ASSERT_EQ(Load(dir.System("r.csv"), block, &reachedEnd), expected) << "round " << round << " block " << block;
+      ASSERT_EQ(reachedEnd, memory.ReachedEnd()) << "round " << round;
+    }
+  }
 }

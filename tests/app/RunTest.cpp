@@ -1,0 +1,286 @@
+// A whole repair run of the window's logic, driven through a scripted view.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "SampleLogs.h"
+#include "app/KvUpdaterMainForm.h"
+#include "platform/CodePage.h"
+#include "platform/Path.h"
+#include "support/TestSupport.h"
+
+using testing_support::Exists;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+namespace {
+
+// What the view showed at one moment.
+struct Snapshot {
+  std::string progress, progress2;
+  bool execute = false, stop = false, progressShown = false, progress2Shown = false;
+  TKvCursor cursor = TKvCursor::crDefault;
+};
+
+class ScriptedView : public IKvUpdaterView {
+ public:
+  ScriptedView() {
+    for (const TKvControlDesign& d : kKvControlDesigns) {
+      captions[d.control] = d.caption;
+      visible[d.control] = d.visible;
+    }
+  }
+
+  std::string Caption(TKvControl c) const override { return captions.at(c); }
+  void SetCaption(TKvControl c, const std::string& text) override { captions[c] = text; }
+  void SetVisible(TKvControl c, bool v) override {
+    visible[c] = v;
+    if (visible[TKvControl::btnExecute] && visible[TKvControl::btnStop]) bothButtonsShown = true;
+  }
+  void SetCursor(TKvCursor c) override { cursor = c; }
+  void ShowMessage(const std::string& text) override {
+    messages.push_back(text);
+    atMessage = Now();
+  }
+  void ShowError(const std::string& message) override {
+    errors.push_back(message);
+    atError = Now();
+  }
+  void ProcessMessages() override {
+    pumps.push_back(Now());
+    if (onPump) onPump(static_cast<int>(pumps.size()));
+  }
+  void Terminate() override { terminated = true; }
+
+  Snapshot Now() const {
+    return {captions.at(TKvControl::lbProgress),
+            captions.at(TKvControl::lbProgress2),
+            visible.at(TKvControl::btnExecute),
+            visible.at(TKvControl::btnStop),
+            visible.at(TKvControl::lbProgress),
+            visible.at(TKvControl::lbProgress2),
+            cursor};
+  }
+
+  std::map<TKvControl, std::string> captions;
+  std::map<TKvControl, bool> visible;
+  TKvCursor cursor = TKvCursor::crDefault;
+  std::vector<std::string> messages, errors;
+  std::vector<Snapshot> pumps;
+  Snapshot atMessage, atError;
+  std::function<void(int pump)> onPump;  // pump 1 comes before the first file
+  bool bothButtonsShown = false;
+  bool terminated = false;
+};
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetFolder(const std::string& folder) { view.SetCaption(TKvControl::lbAccesslogDir, folder); }
+
+  void ExpectIdle() {
+    const Snapshot s = view.Now();
+    EXPECT_TRUE(s.execute);
+    EXPECT_FALSE(s.stop);
+    EXPECT_FALSE(s.progressShown);
+    EXPECT_FALSE(s.progress2Shown);
+    EXPECT_EQ(s.cursor, TKvCursor::crDefault);
+    EXPECT_FALSE(form.Running());
+    EXPECT_FALSE(view.bothButtonsShown);
+  }
+
+  // Five files that all need correction, in the order the run meets them.
+  std::vector<std::string> FiveFiles() {
+    for (const char* name : {"a.log", "b.log", "c.log", "d.log", "e.log"})
+      WriteFile(dir.Native(name), kNeedsCorrection);
+    return {"a.log", "b.log", "c.log", "d.log", "e.log"};
+  }
+  int CountCorrected(const std::vector<std::string>& names) {
+    int n = 0;
+    for (const std::string& name : names) n += ReadFile(dir.Native(name)) == kCorrected;
+    return n;
+  }
+
+  TempDir dir;
+  ScriptedView view;
+  TKvAccesslogUpdaterForm form{view};
+};
+
+TEST_F(RunTest, FolderWithoutLogFilesCompletesWithZeroCounts) {
+  WriteFile(dir.Native("notes.txt"), kNeedsCorrection);
+  SetFolder(dir.System());
+  form.btnExecuteClick();
+  ASSERT_EQ(view.pumps.size(), 1u);
+  EXPECT_EQ(view.pumps[0].progress, "チェック数: 0 / 0");
+  EXPECT_EQ(view.pumps[0].progress2, "更新数: 0");
+  EXPECT_EQ(view.messages, std::vector<std::string>{"完了しました"});
+  EXPECT_TRUE(view.errors.empty());
+  ExpectIdle();
+}
+
+TEST_F(RunTest, CountsAndRepairsOnlyRegularLogFiles) {
+  WriteFile(dir.Native("one.log"), kNeedsCorrection);
+  WriteFile(dir.Native("two.log"), kClean);
+  WriteFile(dir.Native("three.LOG"), "x,y\n");
+  ASSERT_EQ(mkdir(dir.Native("old.log").c_str(), 0755), 0);
+  WriteFile(dir.Native("old.log/inner.log"), kNeedsCorrection);
+  ASSERT_EQ(mkfifo(dir.Native("pipe.log").c_str(), 0644), 0);
+  ASSERT_EQ(symlink("one.log", dir.Native("link.txt").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", dir.Native("dangling.log").c_str()), 0);
+  ASSERT_EQ(symlink("old.log", dir.Native("folderlink.log").c_str()), 0);
+  SetFolder(dir.System());
+
+  form.btnExecuteClick();
+
+  ASSERT_EQ(view.pumps.size(), 4u);
+  // The first texts replace the design-time captions before any file.
+  EXPECT_EQ(view.pumps[0].progress, "チェック数: 0 / 3");
+  // During the run: stop button, progress labels, hourglass.
+  const Snapshot& running = view.pumps[1];
+  EXPECT_FALSE(running.execute);
+  EXPECT_TRUE(running.stop);
+  EXPECT_TRUE(running.progressShown && running.progress2Shown);
+  EXPECT_EQ(running.cursor, TKvCursor::crHourGlass);
+  // The completion message comes while the final counts are still shown.
+  EXPECT_EQ(view.messages, std::vector<std::string>{"完了しました"});
+  EXPECT_EQ(view.atMessage.progress, "チェック数: 3 / 3");
+  EXPECT_EQ(view.atMessage.progress2, "更新数: 1");
+  EXPECT_TRUE(view.atMessage.progressShown);
+  ExpectIdle();
+
+  EXPECT_EQ(ReadFile(dir.Native("one.log")), kCorrected);
+  EXPECT_EQ(ReadFile(dir.Native("two.log")), kClean);
+  EXPECT_EQ(ReadFile(dir.Native("three.LOG")), "x,y\n");
+  EXPECT_EQ(ReadFile(dir.Native("old.log/inner.log")), kNeedsCorrection);
+  EXPECT_FALSE(Exists(dir.Native("one.log.temp")));
+}
+
+TEST_F(RunTest, StopDuringSecondFileEndsAfterItAndIsClearedForTheNextRun) {
+  const std::vector<std::string> names = FiveFiles();
+  SetFolder(dir.System());
+  Snapshot stopping;
+  view.onPump = [&](int pump) {
+    if (pump != 3) return;  // the pump right after the second file
+    form.btnStopClick();
+    stopping = view.Now();
+    // The execute button is back, but a click must not start a run inside this one.
+    form.btnExecuteClick();
+  };
+  form.btnExecuteClick();
+
+  EXPECT_EQ(view.pumps.size(), 3u);
+  EXPECT_EQ(view.pumps.back().progress, "チェック数: 2 / 5");
+  EXPECT_EQ(view.pumps.back().progress2, "更新数: 2");
+  EXPECT_TRUE(stopping.execute);
+  EXPECT_FALSE(stopping.stop || stopping.progressShown || stopping.progress2Shown);
+  EXPECT_EQ(stopping.cursor, TKvCursor::crHourGlass);
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_EQ(CountCorrected(names), 2);
+  ExpectIdle();
+
+  view.onPump = nullptr;
+  view.pumps.clear();
+  form.btnExecuteClick();
+  EXPECT_EQ(view.pumps.back().progress, "チェック数: 5 / 5");
+  EXPECT_EQ(view.pumps.back().progress2, "更新数: 3");
+  EXPECT_EQ(view.messages, std::vector<std::string>{"完了しました"});
+  EXPECT_EQ(CountCorrected(names), 5);
+}
+
+TEST_F(RunTest, ErrorInThirdFileEndsTheRunAndRestoresTheControls) {
+  const std::vector<std::string> names = FiveFiles();
+  SetFolder(dir.System());
+  // After the second file, no temporary file can be created for any file.
+  view.onPump = [&](int pump) {
+    if (pump == 3)
+      for (const std::string& name : names) mkdir(dir.Native(name + ".temp").c_str(), 0755);
+  };
+  form.btnExecuteClick();
+
+  ASSERT_EQ(view.errors.size(), 1u);
+  EXPECT_NE(view.errors[0].find("を作成できません"), std::string::npos) << view.errors[0];
+  // The error is shown once the window is usable again.
+  EXPECT_TRUE(view.atError.execute);
+  EXPECT_EQ(view.atError.cursor, TKvCursor::crDefault);
+  EXPECT_TRUE(view.messages.empty());
+  EXPECT_EQ(view.pumps.back().progress, "チェック数: 2 / 5");
+  EXPECT_EQ(CountCorrected(names), 2);
+  ExpectIdle();
+
+  // A new run can start and repairs the rest.
+  for (const std::string& name : names) rmdir(dir.Native(name + ".temp").c_str());
+  view.onPump = nullptr;
+  form.btnExecuteClick();
+  EXPECT_EQ(view.messages, std::vector<std::string>{"完了しました"});
+  EXPECT_EQ(CountCorrected(names), 5);
+}
+
+TEST_F(RunTest, FolderWithOrWithoutTrailingDelimiterIsHandledAlike) {
+  for (const std::string& folder : {dir.System(), dir.System() + "\\"}) {
+    SCOPED_TRACE(folder);
+    WriteFile(dir.Native("a.log"), kNeedsCorrection);
+    SetFolder(folder);
+    view.pumps.clear();
+    form.btnExecuteClick();
+    EXPECT_EQ(view.pumps.back().progress, "チェック数: 1 / 1");
+    EXPECT_EQ(view.pumps.back().progress2, "更新数: 1");
+    EXPECT_EQ(ReadFile(dir.Native("a.log")), kCorrected);
+    EXPECT_EQ(view.Caption(TKvControl::lbAccesslogDir), folder);
+  }
+}
+
+TEST_F(RunTest, FolderEndingInDoubleByteCharacterWithDelimiterByteGetsItsOwnDelimiter) {
+  // "表" in Shift-JIS is 0x95 0x5C: its second byte is the byte of '\'.
+  const std::string native = dir.Native("\xe8\xa1\xa8");
+  ASSERT_EQ(mkdir(native.c_str(), 0755), 0);
+  WriteFile(native + "/a.log", kNeedsCorrection);
+  platform::ScopedCodePage sjis(platform::kCodePageShiftJis);
+  const std::string folder = platform::FromNativePath(native);
+  ASSERT_EQ(folder.back(), '\x5c');
+  SetFolder(folder);
+  form.btnExecuteClick();
+  EXPECT_EQ(view.pumps.back().progress, "チェック数: 1 / 1");
+  EXPECT_EQ(ReadFile(native + "/a.log"), kCorrected);
+}
+
+TEST_F(RunTest, NamesTheCodePageCannotHoldAreSkipped) {
+  WriteFile(dir.Native("a.log"), kNeedsCorrection);
+  WriteFile(dir.Native("caf\xc3\xa9.log"), kNeedsCorrection);  // no "é" in Shift-JIS
+  WriteFile(dir.Native("caf?.log"), kClean);                   // what "é" would become
+  platform::ScopedCodePage sjis(platform::kCodePageShiftJis);
+  SetFolder(dir.System());
+  form.btnExecuteClick();
+  EXPECT_TRUE(view.errors.empty());
+  EXPECT_EQ(view.pumps.back().progress, "チェック数: 2 / 2");
+  EXPECT_EQ(view.pumps.back().progress2, "更新数: 1");
+  EXPECT_EQ(ReadFile(dir.Native("caf\xc3\xa9.log")), kNeedsCorrection);
+}
+
+TEST_F(RunTest, FileAppearingAfterTheCountIsRepairedBeyondTheTotal) {
+  for (const char* name : {"a.log", "b.log", "c.log"}) WriteFile(dir.Native(name), kClean);
+  SetFolder(dir.System());
+  view.onPump = [&](int pump) {
+    if (pump == 1) WriteFile(dir.Native("late.log"), kNeedsCorrection);
+  };
+  form.btnExecuteClick();
+  EXPECT_EQ(view.pumps.back().progress, "チェック数: 4 / 3");
+  EXPECT_EQ(view.pumps.back().progress2, "更新数: 1");
+  EXPECT_EQ(ReadFile(dir.Native("late.log")), kCorrected);
+}
+
+TEST_F(RunTest, FolderThatCannotBeSearchedCountsAsEmpty) {
+  SetFolder(dir.System("gone"));
+  form.btnExecuteClick();
+  ASSERT_EQ(view.pumps.size(), 1u);
+  EXPECT_EQ(view.pumps[0].progress, "チェック数: 0 / 0");
+  EXPECT_EQ(view.pumps[0].progress2, "更新数: 0");
+  EXPECT_EQ(view.messages, std::vector<std::string>{"完了しました"});
+  ExpectIdle();
+}
+
+}  // namespace
