@@ -31,6 +31,10 @@ std::string FolderOf(const std::string& path) {
   return cut == std::u16string::npos ? std::string() : platform::FromWide(wide.substr(0, cut + 1));
 }
 
+std::string SearchErrorText(const std::string& folder, int err) {
+  return Format("フォルダ \"%s\" を検索できません. %s", {folder, platform::ErrorText(err)});
+}
+
 // The correction rule: the first field begins with the tag, in any case.
 bool HasTag(std::string_view first) {
   return first.size() >= kTag.size() && platform::CompareTextIgnoreCase(first.substr(0, kTag.size()), kTag) == 0;
@@ -54,6 +58,12 @@ class TLogFileWalk {
       FFolder += '\\';
     }
     FOpen = FSearch.Open(pattern + u"*.log");
+    // A folder that is gone counts as empty; one that is there but cannot be
+    // searched must not pass for an empty folder and end the run as done.
+    if (!FOpen) {
+      const int err = platform::LastError();
+      if (platform::DirectoryExists(folder)) throw Exception(SearchErrorText(folder, err));
+    }
   }
 
   // The full path of the next log file; false when there is none.
@@ -71,6 +81,8 @@ class TLogFileWalk {
       path = FFolder + name;
       return true;
     }
+    // A search cut short would leave the rest of the folder unrepaired.
+    if (FOpen && FSearch.Error()) throw Exception(SearchErrorText(FFolder, FSearch.Error()));
     return false;
   }
 

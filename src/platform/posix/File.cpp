@@ -266,8 +266,10 @@ int File::CopyAccessFrom(const FileInfo& source) {
   if (st.st_uid != source.owner || st.st_gid != source.group) {
     // Without the right to give the file away, keep at least the group when
     // the process may; the permission bits below are kept either way.
-    if (fchown(FHandle, source.owner, source.group) != 0 && errno == EPERM)
+    if (fchown(FHandle, source.owner, source.group) != 0) {
+      if (errno != EPERM) return errno;
       static_cast<void>(fchown(FHandle, static_cast<uid_t>(-1), source.group));
+    }
   }
   return fchmod(FHandle, source.permissions) == 0 ? 0 : errno;
 }
