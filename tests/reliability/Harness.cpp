@@ -65,6 +65,8 @@ RunResult Run(const std::vector<std::string>& argv, const RunOptions& options) {
       const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
+    if (options.gid >= 0 && setgid(static_cast<gid_t>(options.gid)) != 0) _exit(126);
+    if (options.uid >= 0 && setuid(static_cast<uid_t>(options.uid)) != 0) _exit(126);
     std::vector<std::string> copy = argv;
     std::vector<char*> args;
     for (std::string& a : copy) args.push_back(a.data());
@@ -73,18 +75,19 @@ RunResult Run(const std::vector<std::string>& argv, const RunOptions& options) {
     _exit(127);
   }
   int status = 0;
-  const timespec step{0, 2000000};
-  for (long waited = 0;; waited += 2) {
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) break;
+  rusage usage{};
+  const timespec step{0, 1000000};
+  for (long waited = 0;; ++waited) {
+    if (wait4(pid, &status, WNOHANG, &usage) == pid) break;
     if (waited > options.timeoutSeconds * 1000L) {
       result.timedOut = true;
       kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
+      wait4(pid, &status, 0, &usage);
       break;
     }
     nanosleep(&step, nullptr);
   }
+  result.maxRssKiB = usage.ru_maxrss;
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.out = ReadAll(out);
   result.err = ReadAll(err);

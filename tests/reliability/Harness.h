@@ -18,12 +18,14 @@ bool HaveStrace();
 struct RunOptions {
   std::uint64_t fileSizeLimit = 0;  // bytes; 0 keeps the inherited limit
   int timeoutSeconds = 120;         // the process is killed after this
+  int uid = -1, gid = -1;           // run as this user (root only); -1 keeps the test's
 };
 
 struct RunResult {
   int status = -1;  // exit status, or 128 + signal number
   std::string out, err;
   bool timedOut = false;
+  long maxRssKiB = 0;  // the peak memory of the process
 };
 
 RunResult Run(const std::vector<std::string>& argv, const RunOptions& options = {});
