@@ -9,17 +9,8 @@ JOBS=${JOBS:-2}
 BUILD=$ROOT/build/release
 
 PACKAGES=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev fonts-ipafont-gothic)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing: ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then echo "missing packages and not root: ${missing[*]}" >&2; exit 1; fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+. "$ROOT/scripts/lib.sh"
+ensure_packages "${PACKAGES[@]}"
 
 echo "== build $BUILD"
 cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

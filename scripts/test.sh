@@ -8,17 +8,8 @@ JOBS=${JOBS:-2}
 
 PACKAGES=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev fonts-ipafont-gothic xvfb xauth
           clang libclang-rt-14-dev strace locales)
-missing=()
-for p in "${PACKAGES[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing: ${missing[*]}"
-  if [ "$(id -u)" -ne 0 ]; then echo "missing packages and not root: ${missing[*]}" >&2; exit 1; fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+. "$ROOT/scripts/lib.sh"
+ensure_packages "${PACKAGES[@]}"
 
 configure_and_test() {
   local dir=$1; shift
@@ -32,4 +23,12 @@ configure_and_test() {
 configure_and_test build/release
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   configure_and_test build/asan -DKV_SANITIZE=ON
+# ThreadSanitizer over the layer that runs threads of its own.
+echo "== build build/tsan"
+cmake -S "$ROOT" -B "$ROOT/build/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_TSAN=ON >/dev/null
+cmake --build "$ROOT/build/tsan" -j"$JOBS" --target test_diagnostics TSDispatcher
+echo "== test build/tsan"
+KV_BIN_DIR="$ROOT/build/tsan/bin" KV_SOURCE_DIR="$ROOT" TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  "$ROOT/build/tsan/bin/test_diagnostics"
+bash "$ROOT/scripts/fuzz.sh"
 echo "== all tests passed"

@@ -42,3 +42,10 @@ class EWriteError : public Exception {
   using Exception::Exception;
   const char* ClassName() const noexcept override { return "EWriteError"; }
 };
+
+// Raised when a text does not convert to a number.
+class EConvertError : public Exception {
+ public:
+  using Exception::Exception;
+  const char* ClassName() const noexcept override { return "EConvertError"; }
+};

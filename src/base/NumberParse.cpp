@@ -1,9 +1,9 @@
 #include "base/NumberParse.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
+#include <system_error>
 
 namespace {
 
@@ -59,29 +59,37 @@ bool TryStrToFloat(std::string_view text, double& value) {
   std::size_t from = 0, to = text.size();
   while (from < to && text[from] == ' ') ++from;
   while (to > from && text[to - 1] == ' ') --to;
-  if (from == to) return false;
-  std::string s(text.substr(from, to - from));
+  std::string_view s = text.substr(from, to - from);
   // Only plain decimal notation: no hexadecimal floats, infinities or NaNs.
   for (char c : s)
     if (!((c >= '0' && c <= '9') || c == '.' || c == '+' || c == '-' || c == 'e' || c == 'E')) return false;
-  char* end = nullptr;
-  const double v = std::strtod(s.c_str(), &end);
-  if (end != s.c_str() + s.size() || !std::isfinite(v)) return false;
+  // from_chars takes no '+' of its own; it is also independent of the
+  // process's numeric locale, which a window toolkit may have changed.
+  if (!s.empty() && s[0] == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && (s[0] == '+' || s[0] == '-')) return false;
+  }
+  if (s.empty()) return false;
+  double v = 0;
+  const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), v);
+  if (error != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) return false;
   value = v;
   return true;
 }
 
 std::string FloatToStr(double value) {
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.15G", value);
-  std::string s = buffer;
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+  std::string s(buffer, result.ptr);
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');  // "1E20", "INF", "NAN"
   const std::size_t e = s.find('E');
   if (e == std::string::npos) return s;
   std::string mantissa = s.substr(0, e);
   std::string exponent = s.substr(e + 1);
   std::string sign;
   if (!exponent.empty() && (exponent[0] == '+' || exponent[0] == '-')) {
-    if (exponent[0] == '-') sign = "-";
+    if (exponent[0] == '-') sign.push_back('-');
     exponent.erase(0, 1);
   }
   while (exponent.size() > 1 && exponent[0] == '0') exponent.erase(0, 1);

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "base/Format.h"
+#include "diagnostics/TSIntf.h"
 #include "platform/CodePage.h"
 #include "platform/FileTime.h"
 
@@ -14,6 +16,21 @@ constexpr std::int64_t kTicksPerMinute = 600000000;
 constexpr std::int64_t kFileTimeEpochDays = 109205;
 
 }  // namespace
+
+ERansoException::ERansoException(std::string message) : Exception(std::move(message)) {
+  FErrMsg = Message();
+  if (DefaultTraceSpot) DefaultTraceSpot->SendMsg("Error " + Message());
+}
+
+ERansoException ERansoException::CreateFmt(std::string_view format, std::initializer_list<std::string_view> args) {
+  return ERansoException(Format(format, args));
+}
+
+void RaiseErrorFmt(std::string_view format, std::initializer_list<std::string_view> args) {
+  throw ERansoException::CreateFmt(format, args);
+}
+
+void RaiseError(std::string_view message) { RaiseErrorFmt("%s", {message}); }
 
 TDateTime FileTimeToDateTime(platform::FileTime fileTime) {
   const std::int64_t local = static_cast<std::int64_t>(fileTime) -
@@ -78,4 +95,27 @@ std::u16string ExcludeTrailingDelimiterKeepRoot(std::u16string_view w) {
   const std::size_t colon = r.find(u':');
   if (r.empty() || (colon != std::u16string_view::npos && colon + 1 == r.size())) return std::u16string(w);
   return std::u16string(r);
+}
+
+std::string CommaText(const TStringList& list) {
+  // No trail byte of a double-byte character is a blank, '"' or ',', so bytes will do.
+  std::string out;
+  for (int i = 0; i < list.Count(); ++i) {
+    const std::string& s = list[i];
+    if (i > 0) out += ',';
+    bool quote = false;
+    for (char c : s)
+      if (static_cast<unsigned char>(c) <= 32 || c == '"' || c == ',') quote = true;
+    if (!quote) {
+      out += s;
+      continue;
+    }
+    out += '"';
+    for (char c : s) {
+      if (c == '"') out += '"';
+      out += c;
+    }
+    out += '"';
+  }
+  return out;
 }

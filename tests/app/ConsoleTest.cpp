@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "SampleLogs.h"
 #include "support/TestSupport.h"
 
 using testing_support::ReadFile;
@@ -20,10 +21,6 @@ using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
-
-const std::string kNeedsCorrection = "\"INFO\t[2026/12/01 10:15:30]abc\",x\r\n";
-const std::string kCorrected = "\"abc\",\"x\"\r\n";
-const std::string kClean = "\"a\",\"b\"\r\n";
 
 // Beside the test program unless the test run names the folder.
 std::string Program() {

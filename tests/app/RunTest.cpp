@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "SampleLogs.h"
 #include "app/KvUpdaterMainForm.h"
 #include "platform/CodePage.h"
 #include "platform/Path.h"
@@ -19,11 +20,6 @@ using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
-
-// A first field with the 26-byte tagged prefix, and a record without one.
-const std::string kNeedsCorrection = "\"INFO\t[2026/12/01 10:15:30]abc\",x\r\n";
-const std::string kCorrected = "\"abc\",\"x\"\r\n";
-const std::string kClean = "\"a\",\"b\"\r\n";
 
 // What the view showed at one moment.
 struct Snapshot {

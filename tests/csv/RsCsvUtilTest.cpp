@@ -11,15 +11,20 @@ using Records = std::vector<std::vector<std::string>>;
 
 namespace {
 
-Records Parse(std::string_view text, unsigned char quote = 34) {
-  Records out;
-  TCsvLoader loader;
-  loader.SetQuoteChar(quote);
-  loader.SetOnRecord([&](TStringList& fields) {
+// Makes the loader append every record it delivers to out.
+void CollectInto(TCsvLoader& loader, Records& out) {
+  loader.SetOnRecord([&out](TStringList& fields) {
     std::vector<std::string> r;
     for (int i = 0; i < fields.Count(); ++i) r.push_back(fields[i]);
     out.push_back(r);
   });
+}
+
+Records Parse(std::string_view text, unsigned char quote = 34) {
+  Records out;
+  TCsvLoader loader;
+  loader.SetQuoteChar(quote);
+  CollectInto(loader, out);
   loader.ParseText(text);
   return out;
 }
@@ -28,11 +33,7 @@ Records Load(const std::string& path, std::size_t block, bool* reachedEnd = null
   Records out;
   TCsvLoader loader;
   loader.SetBlockSize(block);
-  loader.SetOnRecord([&](TStringList& fields) {
-    std::vector<std::string> r;
-    for (int i = 0; i < fields.Count(); ++i) r.push_back(fields[i]);
-    out.push_back(r);
-  });
+  CollectInto(loader, out);
   loader.LoadFromFile(path);
   if (reachedEnd) *reachedEnd = loader.ReachedEnd();
   return out;
@@ -181,11 +182,7 @@ TEST(CsvLoader, StreamingAgreesWithInMemoryForEverySpecialByteAtEveryPosition) {
       testing_support::WriteFile(path, text);
       TCsvLoader memory;
       Records expected;
-      memory.SetOnRecord([&](TStringList& f) {
-        std::vector<std::string> r;
-        for (int i = 0; i < f.Count(); ++i) r.push_back(f[i]);
-        expected.push_back(r);
-      });
+      CollectInto(memory, expected);
       memory.ParseText(text);
       for (std::size_t block : {1u, 2u, 3u, 5u, 8u}) {
         bool reachedEnd = true;
@@ -235,11 +232,7 @@ TEST(CsvLoader, StreamingAgreesWithInMemoryOnLongRandomTexts) {
     testing_support::WriteFile(path, text);
     TCsvLoader memory;
     Records expected;
-    memory.SetOnRecord([&](TStringList& f) {
-      std::vector<std::string> r;
-      for (int i = 0; i < f.Count(); ++i) r.push_back(f[i]);
-      expected.push_back(r);
-    });
+    CollectInto(memory, expected);
     memory.ParseText(text);
     for (std::size_t block : {7u, 63u, 64u, 65u, 100u, 1u << 20}) {
       bool reachedEnd = true;

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 
+#include "../SampleLogs.h"
 #include "app/qt/KvUpdaterWindow.h"
 #include "support/TestSupport.h"
 
@@ -22,9 +23,6 @@ using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
-
-const std::string kNeedsCorrection = "\"INFO\t[2026/12/01 10:15:30]abc\",x\r\n";
-const std::string kCorrected = "\"abc\",\"x\"\r\n";
 
 int gArgc = 1;
 char gProgram[] = "KvAccesslogUpdater";

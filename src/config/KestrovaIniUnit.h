@@ -1,0 +1,125 @@
+// The configuration document's sections: the base every section derives from,
+// with the value readers that give each key its default and conversion, and
+// the document roots section.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "base/Object.h"
+#include "base/StringList.h"
+#include "config/KestrovaRootUnit.h"
+#include "diagnostics/RsClasses.h"
+
+// Reports whether the owning document has been loaded and found valid.
+using TGetLoadedEvent = std::function<void(bool& loaded)>;
+
+// The main section's keys as the sections read them: the key names as they
+// stand in the file, one entry each in file order, then one lower-cased
+// name=value entry for every key with a non-empty value (the first of two
+// equal names counts). Names compare without regard to case.
+void BuildKeyList(THashedStringList& keyList, const std::vector<std::pair<std::string, std::string>>& keys);
+
+class TKvIniSection : public TObject {
+ public:
+  explicit TKvIniSection(TGetLoadedEvent onGetLoaded) : OnGetLoaded(std::move(onGetLoaded)) {}
+
+  // Checks the values read; raises on the first violation.
+  virtual void Validate() = 0;
+  // Writes every value under its key name.
+  virtual void SaveTo(TRsValueList& list) = 0;
+  // Reads every key of the section, with its default and conversion.
+  virtual void LoadFrom(const THashedStringList& keyList) = 0;
+
+  const TGetLoadedEvent OnGetLoaded;
+
+  // A key with an empty value is never found.
+  static bool FindValue(const THashedStringList& keyList, std::string_view name, std::string& value);
+  static std::string ReadString(const THashedStringList& keyList, std::string_view name, std::string_view def);
+  // A 32-bit integer of the system's integer syntax, widened; a value that
+  // does not convert gives the low 32 bits of the default.
+  static std::int64_t ReadInteger(const THashedStringList& keyList, std::string_view name, std::int64_t def);
+  static double ReadFloat(const THashedStringList& keyList, std::string_view name, double def);
+  // ReadString with every '/' of the result turned into '\'.
+  static std::string ReadPath(const THashedStringList& keyList, std::string_view name, std::string_view def);
+  // On exactly when the key reads as the integer 1.
+  static bool ReadFlag(const THashedStringList& keyList, std::string_view name, bool def);
+  // A comma-separated value split into the target (quotes removed, entries
+  // trimmed), lower-cased first on request.
+  static void ReadList(const THashedStringList& keyList, std::string_view name, std::string_view def,
+                       TStringList& target, bool lowerCase, bool removeEmpty = true);
+};
+
+class TKvIniDocumentRoot : public TKvIniSection {
+ public:
+  using TKvIniSection::TKvIniSection;
+
+  // Reads the numbered document roots; webTempDir is the web section's
+  // temporary folder, which must lie outside every root.
+  void LoadRoots(const THashedStringList& keyList, std::string_view webTempDir);
+  // The document roots need the web temporary folder: LoadRoots reads them.
+  void LoadFrom(const THashedStringList& keyList) override;
+  // No document root or rzi_root may contain another.
+  void Validate() override;
+  void SaveTo(TRsValueList& list) override;
+
+  TKestrovaRootList Roots;
+};
+
+// The full-text search engine the server talks to, its switches and the
+// synchronisation interval.
+class TKvIniSearchEngine : public TKvIniSection {
+ public:
+  using TKvIniSection::TKvIniSection;
+  // hyperestraier_startup outside 0 to 2 becomes 1.
+  void LoadFrom(const THashedStringList& keyList) override;
+  void Validate() override;
+  void SaveTo(TRsValueList& list) override;
+
+  bool lowercase_search = true;
+  bool use_solr = false;
+  bool page_search = false;
+  double synchronize_task_time = 2.0;
+  std::int32_t hyperestraier_startup = 1;
+  std::int32_t hyperestraier_log_duration = 7;
+  std::string searchengine_shards_algo = "path";
+  std::string hyperestraier_user;
+  std::string hyperestraier_password;
+  std::string hyperestraier_url;
+  bool aclsearch = false;
+  bool aclsearch_usedeniedsearch = false;
+  bool aclsearch_compresssid = false;
+  std::int32_t filename_search_max_gramsize = 15;  // key "filename-search-max-gramsize"
+};
+
+// Limits and file-type lists of the text and page extraction. Sizes are held
+// in bytes (configured in kilobytes), time-outs in milliseconds (configured in
+// seconds).
+class TKvIniConverter : public TKvIniSection {
+ public:
+  using TKvIniSection::TKvIniSection;
+  void LoadFrom(const THashedStringList& keyList) override;
+  void Validate() override {}
+  void SaveTo(TRsValueList& list) override;
+
+  bool use_sbc = false;
+  bool ifilter_ignore_numeric = true;
+  std::int64_t max_extract_text_file_size_kb = 0;  // negative configured: no limit
+  std::int64_t max_extract_text_size_kb = 0;
+  std::int64_t timeout_cad2txt = 0;
+  std::int64_t timeout_xdoc2txt = 0;
+  std::int64_t timeout_getifilter = 0;
+  std::int64_t max_extract_page_file_size_kb = 0;  // negative configured: no limit
+  std::int64_t timeout_mb2splitter = 0;
+  std::int64_t timeout_xdw2txt = 0;
+  std::string extractpage_extlist;
+  THashedStringList extracttext_extlist;
+  THashedStringList ifilter_extlist;
+  THashedStringList sbc_extlist;
+  THashedStringList gif_preview_ext_list;
+  THashedStringList explorer_preview_extlist;
+};

@@ -1,0 +1,41 @@
+// Processes and threads: ids, the computer name, the running program, process
+// creation, and termination requests.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+std::uint32_t CurrentProcessId();
+std::uint32_t CurrentThreadId();
+// The host name up to its first dot, upper-cased, at most 15 characters;
+// empty when it cannot be read.
+std::string ComputerName();
+// The full path of the running program (a system path).
+std::string ProgramFileName();
+
+// A command line split as Windows does it: the program (up to
+// the next blank, or between quotes when it begins with one), then the
+// arguments with its quote and backslash rules.
+std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+
+// Starts the command line's program with its arguments, inheriting no handles
+// but the standard ones. A program named without a folder is looked for beside
+// the running program, in the current folder, then in the search path; a name
+// ending in ".exe" that is not found is tried without it. 0 or the error code.
+int StartProcess(std::string_view commandLine, std::uint32_t& processId);
+// Waits until the process has registered a window or has ended, at most
+// timeoutMs. True when it has a window.
+bool WaitForInputIdle(std::uint32_t processId, int timeoutMs);
+
+// After this call SIGTERM and SIGINT no longer end the process; they set the
+// flag that TerminationRequested reads and interrupt waits.
+void CatchTerminationRequests();
+bool TerminationRequested();
+
+void SleepMs(int milliseconds);
+
+}  // namespace platform

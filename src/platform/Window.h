@@ -1,0 +1,65 @@
+// Top-level windows that other processes find by class and title, and the
+// WM_COPYDATA message between processes.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// 0 means no window. A handle names one window of one process; it stays
+// valid while that process keeps the window.
+using WindowHandle = std::uint64_t;
+
+struct WindowInfo {
+  WindowHandle handle = 0;
+  std::uint32_t processId = 0;
+  std::string className;
+  std::string title;
+};
+
+// A window owned by this process that answers WM_COPYDATA from others.
+class MessageWindow {
+ public:
+  // Receives the data word and the bytes; returns the 32-bit reply.
+  using CopyDataHandler = std::function<std::uint32_t(std::uint64_t dataWord, std::string_view data)>;
+  enum class Served {
+    kNothing,   // time-out, interruption, or a peer that only looked
+    kMessage,   // one message went to the handler and its reply back
+    kRejected,  // a peer sent something that is no message; answered 0
+  };
+
+  MessageWindow();
+  ~MessageWindow();
+  MessageWindow(const MessageWindow&) = delete;
+  MessageWindow& operator=(const MessageWindow&) = delete;
+
+  // Registers the window; 0 or the error code.
+  int Create(std::string_view className, std::string_view title, CopyDataHandler handler);
+  WindowHandle Handle() const;
+  // Waits up to timeoutMs (-1: no limit) for one message and serves it.
+  // A signal ends the wait early.
+  Served ServeOne(int timeoutMs);
+  void Destroy();
+
+ private:
+  struct State;
+  std::unique_ptr<State> FState;
+};
+
+// The first live top-level window with that class (ignoring case) and title.
+WindowHandle FindTopLevelWindow(std::string_view className, std::string_view title);
+// The live windows a process registered, in the order it registered them.
+std::vector<WindowInfo> ProcessWindows(std::uint32_t processId);
+std::uint32_t WindowProcessId(WindowHandle window);
+
+// WM_COPYDATA: delivers the data word and the bytes and waits for the reply.
+// 0 when the window is gone, the data could not be delivered or the receiver
+// did not answer within 5 seconds.
+std::uint32_t SendCopyData(WindowHandle window, std::uint64_t dataWord, const void* data, std::size_t size);
+
+}  // namespace platform
