@@ -45,6 +45,27 @@ bool SameFileState(const platform::FileInfo& a, const platform::FileInfo& b) {
          a.volume == b.volume;
 }
 
+// Appends to the replaced file what was written to the old one beyond the
+// size that was read, as it stands, so that the next run corrects it. It is
+// read to its end, so what a writer that opened it before the rename adds
+// while this copies comes along too.
+int CarryOverAppended(platform::File& old, std::uint64_t readSize, const std::string& target) {
+  platform::FileInfo now;
+  if (int err = old.GetInfo(now)) return err;
+  if (now.size <= readSize) return 0;
+  platform::File out;
+  if (int err = out.OpenReadWrite(target)) return err;
+  if (int err = out.SeekToEnd()) return err;
+  if (int err = old.SeekTo(readSize)) return err;
+  std::unique_ptr<char[]> buffer(new char[kOutputBuffer]);
+  for (std::size_t got = 1; got > 0;) {
+    if (int err = old.Read(buffer.get(), kOutputBuffer, got)) return err;
+    if (int err = out.Write(buffer.get(), got)) return err;
+  }
+  if (int err = out.Flush()) return err;
+  return out.Close();
+}
+
 // Walks the log files directly in a folder, in the order the search returns
 // them; the search is closed when the walk is destroyed.
 class TLogFileWalk {
@@ -308,6 +329,11 @@ void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& Updat
     if (int err = temp.Flush()) throw EWriteError(WriteErrorText(tempName, err));
     if (int err = temp.Close()) throw EWriteError(WriteErrorText(tempName, err));
 
+    // The old file stays open across the replace: what a writer appends to
+    // it between the check below and the rename is carried over afterwards.
+    platform::File old;
+    if (old.OpenRead(target, false) != 0)
+      throw Exception(Format("ファイル \"%s\" は修正中に変更されました", {FileName}));
     // A file that grew or changed while it was read would lose the change.
     platform::FileInfo after;
     if (!haveBefore || platform::GetFileInfo(target, after) != 0 || !SameFileState(before, after))
@@ -316,6 +342,8 @@ void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& Updat
     if (int err = platform::ReplaceFile(tempName, target))
       throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
     if (int err = platform::FlushDirectory(FolderOf(target)))
+      throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
+    if (int err = CarryOverAppended(old, before.size, target))
       throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
     ++UpdatedCount;
   } catch (...) {

@@ -251,6 +251,8 @@ int File::Write(const void* data, std::size_t count) {
 
 int File::SeekToEnd() { return lseek(FHandle, 0, SEEK_END) < 0 ? errno : 0; }
 
+int File::SeekTo(std::uint64_t offset) { return lseek(FHandle, static_cast<off_t>(offset), SEEK_SET) < 0 ? errno : 0; }
+
 int File::GetInfo(FileInfo& info) const { return StatPath("", info, FHandle, AT_EMPTY_PATH); }
 
 int File::Flush() { return fsync(FHandle) == 0 ? 0 : errno; }
