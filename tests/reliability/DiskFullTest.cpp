@@ -61,6 +61,11 @@ TEST(DiskFullTest, FullDiskStopsTheRepairWithTheLogIntact) {
   TempDir dir;
   if (mount("kvfull", dir.Native().c_str(), "tmpfs", 0, "size=512k") != 0)
     GTEST_SKIP() << "mounting a small file system is not permitted";
+  // Unmounted before the folder is removed, however the test ends.
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{dir.Native()};
   // The small log fits twice, the large one does not fit beside itself.
   const std::vector<LogFile> logs = {TaggedLog("big.log", 300 << 10), TaggedLog("small.log", 20 << 10)};
   Plant(dir.Native(), logs);
@@ -76,7 +81,6 @@ TEST(DiskFullTest, FullDiskStopsTheRepairWithTheLogIntact) {
   const RunResult roomy = Repair(dir.Native());
   EXPECT_EQ(roomy.status, 0) << roomy.err;
   EXPECT_EQ(CheckFolder(dir.Native(), logs, true), "");
-  umount2(dir.Native().c_str(), MNT_DETACH);
 }
 
 TEST(DiskFullTest, FileSizeLimitStopsTheRepairWithTheLogIntact) {

@@ -4,7 +4,6 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
