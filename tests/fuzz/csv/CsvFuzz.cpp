@@ -102,5 +102,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   });
   Check(same, "first fields seen by the search");
   Check(found == !firsts.empty(), "whether the search found the last first field");
+  unlink(FileName().c_str());
   return 0;
 }
