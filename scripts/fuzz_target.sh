@@ -36,6 +36,9 @@ if [ "$stale" = 1 ]; then
 fi
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+# Files a target writes stay in its output folder.
+mkdir -p "$OUT/tmp"
+export TMPDIR=$OUT/tmp
 FLAGS=(-max_len=4096 -timeout=10 -rss_limit_mb=1024 -artifact_prefix="$OUT/")
 echo "== replay corpus of $NAME"
 "$BIN" "${FLAGS[@]}" -runs=0 "$CORPUS" >"$OUT/replay.log" 2>&1 ||
