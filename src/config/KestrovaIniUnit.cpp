@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "base/Exception.h"
 #include "base/Format.h"
@@ -13,14 +15,18 @@
 void BuildKeyList(THashedStringList& keyList, const std::vector<std::pair<std::string, std::string>>& keys) {
   keyList.Clear();
   for (const auto& key : keys) keyList.Add(key.first);
+  // One name=value entry per name, at the place of its first occurrence and
+  // with its first value, looked up by the folded name as the list itself
+  // does: setting the entries one by one would rebuild the list's hash for
+  // every key.
+  std::unordered_map<std::string, const std::string*> first;
+  for (const auto& key : keys) first.emplace(platform::UpperCase(key.first), &key.second);
+  std::unordered_set<std::string> written;
   for (const auto& key : keys) {
-    const std::string* value = nullptr;
-    for (const auto& other : keys)
-      if (platform::SameTextIgnoreCase(other.first, key.first)) {
-        value = &other.second;
-        break;
-      }
-    if (!value->empty()) keyList.SetValue(platform::LowerCase(key.first), *value);
+    std::string folded = platform::UpperCase(key.first);
+    const std::string& value = *first.at(folded);
+    if (written.insert(std::move(folded)).second && !value.empty())
+      keyList.Add(platform::LowerCase(key.first) + "=" + value);
   }
 }
 
