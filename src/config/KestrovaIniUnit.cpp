@@ -490,6 +490,7 @@ void TKvIniWeb::SaveTo(TRsValueList& list) {
 #include <limits>
 
 #include "common/RsJson.h"
+#include "config/KvVariants.h"
 
 void TKvMenuStatusList::Add(std::string_view name, bool on) {
   const std::string lower = platform::LowerCase(name);
@@ -505,6 +506,36 @@ std::string TKvMenuStatusList::GetName(int index) const {
 
 bool TKvMenuStatusList::GetStatus(int index) const {
   return index >= 0 && index < Count() && static_cast<const TBooleanObject*>(Statuses.Objects(index))->Value;
+}
+
+void TKvIniMiscellaneous::LoadFrom(const THashedStringList& keys) {
+  filepropertydefpath = ReadPath(keys, "filepropertydefpath", DataFolder + "filepropertydef.cfg");
+  lang = ReadString(keys, "lang", "ja");
+  productname = ReadString(keys, "productname", "ケストロバ");
+  productversion = ReadString(keys, "productversion", "");
+  companyname = ReadString(keys, "companyname", "");
+  profileroot = ReadPath(keys, "profileroot", "");
+  debug = ReadFlag(keys, "debug", false);
+  TStringList pieces;
+  SetCommaText(pieces, ReadString(keys, "localnetlist", "192.168.0.0/24,127.0.0.0/8"));
+  for (int i = 0; i < pieces.Count(); ++i) {
+    const std::string_view piece = TrimBlanks(pieces[i]);
+    if (!piece.empty()) localnetlist.AddText(piece);
+  }
+  custom_splitters.LoadFrom(keys);
+}
+
+void TKvIniMiscellaneous::SaveTo(TRsValueList& list) {
+  SetStringValue(list, "filepropertydefpath", filepropertydefpath);
+  SetStringValue(list, "lang", lang);
+  SetStringValue(list, "productname", productname);
+  SetStringValue(list, "productversion", productversion);
+  SetStringValue(list, "companyname", companyname);
+  SetStringValue(list, "profileroot", profileroot);
+  SetBooleanValue(list, "debug", debug);
+  SetStringValue(list, "localnetlist", localnetlist.GetCommaText());
+  custom_splitters.SaveTo(list);
+  SortValues(list);
 }
 
 namespace {

@@ -268,6 +268,28 @@ struct TKvPathLinkActions {
   std::string ExtensionActions = "{}";
 };
 
+// Product identity, language, debug switch, local networks and the custom
+// splitters.
+class TKvIniMiscellaneous : public TKvIniSection {
+ public:
+  using TKvIniSection::TKvIniSection;
+  // Raises for a custom splitter that is not a valid description; local
+  // network entries that do not read are dropped.
+  void LoadFrom(const THashedStringList& keyList) override;
+  void Validate() override {}
+  void SaveTo(TRsValueList& list) override;
+
+  bool debug = false;
+  std::string productname = "ケストロバ";
+  std::string lang = "ja";
+  std::string filepropertydefpath;
+  TKvSubNetMaskList localnetlist;
+  std::string companyname;
+  std::string productversion;
+  TKvSplitterConf custom_splitters;  // keys custom_splitter, custom_splitter2, ...
+  std::string profileroot;
+};
+
 // The keys that shape the server's web client. Nothing here raises: a value
 // that does not convert takes the key's default.
 class TKvIniWebInterface : public TKvIniSection {

@@ -11,6 +11,7 @@
 #include "common/RsJson.h"
 #include "common/RsUtil.h"
 #include "config/KestrovaIniUnit.h"
+#include "config/KvVariants.h"
 
 namespace {
 
@@ -47,6 +48,82 @@ V Entries(const TStringList& list) {
   V out;
   for (int i = 0; i < list.Count(); ++i) out.push_back(list[i]);
   return out;
+}
+
+// ---- miscellaneous ----
+
+TEST(MiscellaneousTest, Defaults) {
+  TKvIniMiscellaneous m(nullptr);
+  Load(m, {});
+  EXPECT_EQ(m.lang, "ja");
+  EXPECT_EQ(m.productname, "ケストロバ");
+  EXPECT_EQ(m.productversion, "");
+  EXPECT_EQ(m.companyname, "");
+  EXPECT_EQ(m.profileroot, "");
+  EXPECT_FALSE(m.debug);
+  EXPECT_EQ(m.filepropertydefpath, SlashToBackslash(DataFolder + "filepropertydef.cfg"));
+  EXPECT_EQ(Entries(m.localnetlist.Texts()), (V{"192.168.0.0/24", "127.0.0.0/8"}));
+  EXPECT_EQ(m.custom_splitters.Plugins.Count(), 0);
+}
+
+TEST(MiscellaneousTest, Values) {
+  const struct {
+    const char* localnetlist;
+    V expected;
+  } networks[] = {
+      {"10.0.0.0/8 10.1.0.0/16", {"10.0.0.0/8", "10.1.0.0/16"}},
+      {"10.0.0.0/8,,bad", {"10.0.0.0/8"}},
+      {"\"10.2.0.0/16\" , 10.3.0.0/16,", {"10.2.0.0/16", "10.3.0.0/16"}},
+  };
+  for (const auto& c : networks) {
+    TKvIniMiscellaneous m(nullptr);
+    Load(m, {{"localnetlist", c.localnetlist}});
+    EXPECT_EQ(Entries(m.localnetlist.Texts()), c.expected) << c.localnetlist;
+  }
+  const struct {
+    const char* value;
+    bool on;
+  } flags[] = {{"1", true}, {"true", false}, {"2", false}, {"0", false}};
+  for (const auto& c : flags) {
+    TKvIniMiscellaneous m(nullptr);
+    Load(m, {{"debug", c.value}});
+    EXPECT_EQ(m.debug, c.on) << c.value;
+  }
+  TKvIniMiscellaneous m(nullptr);
+  Load(m, {{"FilePropertyDefPath", "D:/cfg/fp.cfg"}, {"profileroot", "D:/profiles/"}, {"lang", "en"}});
+  EXPECT_EQ(m.filepropertydefpath, "D:\\cfg\\fp.cfg");
+  EXPECT_EQ(m.profileroot, "D:\\profiles\\");
+  EXPECT_EQ(m.lang, "en");
+}
+
+TEST(MiscellaneousTest, SplitterErrorEndsTheLoad) {
+  TKvIniMiscellaneous m(nullptr);
+  try {
+    Load(m, {{"custom_splitter", "not json"}});
+    FAIL() << "no error";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), "custom_splitterが正しく記述されていません(Json形式ではありません)not json");
+  }
+}
+
+TEST(MiscellaneousTest, SaveTo) {
+  TKvIniMiscellaneous m(nullptr);
+  Load(m, {{"localnetlist", "10.0.0.0/8, 172.16.0.0/12"},
+           {"productversion", "2.0"},
+           {"companyname", "Ranso Works"},
+           {"debug", "1"},
+           {"custom_splitter", R"({"ext":"dwg","program":"cad.exe"})"}});
+  const Keys saved = Save(m);
+  V names;
+  for (const auto& s : saved) names.push_back(s.first);
+  // Sorted at the end.
+  EXPECT_EQ(names, (V{"companyname", "custom_splitter", "debug", "filepropertydefpath", "lang", "localnetlist",
+                      "productname", "productversion", "profileroot"}));
+  const std::map<std::string, std::string> values(saved.begin(), saved.end());
+  EXPECT_EQ(values.at("localnetlist"), "10.0.0.0/8,172.16.0.0/12");
+  EXPECT_EQ(values.at("companyname"), "Ranso Works");
+  EXPECT_EQ(values.at("debug"), "1");
+  EXPECT_EQ(values.at("custom_splitter"), R"({"ext":".dwg","program":"cad.exe","parameter":""})");
 }
 
 // ---- web interface ----
