@@ -490,7 +490,6 @@ void TKvIniWeb::SaveTo(TRsValueList& list) {
 #include <limits>
 
 #include "common/RsJson.h"
-#include "config/KvVariants.h"
 
 void TKvMenuStatusList::Add(std::string_view name, bool on) {
   const std::string lower = platform::LowerCase(name);
