@@ -33,7 +33,7 @@ int TStringList::AddObject(std::string_view text, std::unique_ptr<TObject> objec
   item.text.assign(text);
   item.object = std::move(object);
   FItems.push_back(std::move(item));
-  Changed();
+  Appended(Count() - 1);
   return Count() - 1;
 }
 
@@ -176,16 +176,22 @@ std::string THashedStringList::Key(std::string_view text) const {
 
 void THashedStringList::Changed() { FValid = false; }
 
+void THashedStringList::Index(int i) const {
+  const std::string& t = (*this)[i];
+  FTexts.emplace(Key(t), i);  // the first of equal keys wins
+  std::size_t eq = t.find('=');
+  if (eq != std::string::npos) FNames.emplace(Key(std::string_view(t).substr(0, eq)), i);
+}
+
 void THashedStringList::Rebuild() const {
   FTexts.clear();
   FNames.clear();
-  for (int i = 0; i < Count(); ++i) {
-    const std::string& t = (*this)[i];
-    FTexts.emplace(Key(t), i);  // the first of equal keys wins
-    std::size_t eq = t.find('=');
-    if (eq != std::string::npos) FNames.emplace(Key(std::string_view(t).substr(0, eq)), i);
-  }
+  for (int i = 0; i < Count(); ++i) Index(i);
   FValid = true;
+}
+
+void THashedStringList::Appended(int index) {
+  if (FValid) Index(index);
 }
 
 int THashedStringList::IndexOf(std::string_view text) const {

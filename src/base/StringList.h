@@ -61,6 +61,8 @@ class TStringList : public TObject {
 
  protected:
   virtual void Changed() {}
+  // An entry was added at the end; nothing else changed.
+  virtual void Appended(int) { Changed(); }
 
  private:
   struct Item {
@@ -89,10 +91,13 @@ class THashedStringList : public TStringList {
 
  protected:
   void Changed() override;
+  // Appending keeps the hash: filling a list entry by entry stays linear.
+  void Appended(int index) override;
 
  private:
   std::string Key(std::string_view text) const;
   void Rebuild() const;
+  void Index(int index) const;
 
   mutable bool FValid = false;
   mutable std::unordered_map<std::string, int> FTexts;

@@ -80,3 +80,14 @@ TEST(Format, DirectivesTakeTheNextArgument) {
   EXPECT_EQ(Format("100%% %d", {"7"}), "100% 7");
   EXPECT_EQ(Format("%s,%s", {"x"}), "x,");
 }
+
+TEST(HashedStringList, FillingEntryByEntryStaysFast) {
+  THashedStringList list;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string name = "key" + std::to_string(i);
+    ASSERT_EQ(list.IndexOfName(name), -1);
+    list.Add(name + "=v");
+  }
+  EXPECT_EQ(list.IndexOfName("KEY19999"), 19999);
+  EXPECT_EQ(list.IndexOf("key0=v"), 0);
+}
