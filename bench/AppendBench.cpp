@@ -1,7 +1,7 @@
 // The cost of TRsTextAppender::Append on the calling thread against writing
 // the same lines synchronously (open, append, close per line).
 //
-//   AppendBench FOLDER [LINES]
+//   bench_append FOLDER [LINES]
 //
 // Two threads append LINES lines (default 1000000) between them to one file;
 // the benchmark reports the median and 99th percentile of one Append call and
@@ -93,7 +93,7 @@ double Run(int threads, int perThread, std::vector<double>& costs, LineOf lineOf
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: AppendBench FOLDER [LINES]\n");
+    std::fprintf(stderr, "usage: bench_append FOLDER [LINES]\n");
     return 2;
   }
   const std::string folder = platform::FromNativePath(argv[1]);

@@ -47,5 +47,6 @@ function(kv_tests name)
   target_include_directories(test_${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(test_${name} PRIVATE ${ARGN} kv_testsupport GTest::gtest GTest::gtest_main)
   gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "KV_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KV_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    PROPERTIES ENVIRONMENT
+    "KV_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KV_SOURCE_DIR=${PROJECT_SOURCE_DIR};KESTROVA_REGISTRY=${PROJECT_SOURCE_DIR}/tests/data/registry-no-dispatcher.reg")
 endfunction()

@@ -32,14 +32,19 @@ TDateTime EncodeDateTime(const DateTimeFields& f) {
   return days + ms / static_cast<double>(kMSecsPerDay);
 }
 
-DateTimeFields DecodeDateTime(TDateTime value) {
+void SplitDateTime(TDateTime value, std::int64_t& days, std::int64_t& msOfDay) {
   const std::int64_t total = std::llround(value * static_cast<double>(kMSecsPerDay));
-  std::int64_t days = total / kMSecsPerDay;
-  std::int64_t ms = total % kMSecsPerDay;
-  if (ms < 0) {
-    ms += kMSecsPerDay;
+  days = total / kMSecsPerDay;
+  msOfDay = total % kMSecsPerDay;
+  if (msOfDay < 0) {
+    msOfDay += kMSecsPerDay;
     --days;
   }
+}
+
+DateTimeFields DecodeDateTime(TDateTime value) {
+  std::int64_t days = 0, ms = 0;
+  SplitDateTime(value, days, ms);
   DateTimeFields f;
   CivilFromDays(days, f.year, f.month, f.day);
   f.hour = static_cast<int>(ms / 3600000);

@@ -14,6 +14,8 @@ struct DateTimeFields {
 constexpr std::int64_t kMSecsPerDay = 86400000;
 
 TDateTime EncodeDateTime(const DateTimeFields& fields);
+// The whole days since 1899-12-30 and the milliseconds into that day.
+void SplitDateTime(TDateTime value, std::int64_t& days, std::int64_t& msOfDay);
 DateTimeFields DecodeDateTime(TDateTime value);
 // Days from 1899-12-30 to the given civil date (proleptic Gregorian).
 std::int64_t DaysFromCivil(int year, int month, int day);

@@ -39,13 +39,8 @@ TTSObjectManager* DefaultTSObjectManager = nullptr;
 TTraceSpot* DefaultTraceSpot = nullptr;
 
 TTimeStamp DateTimeToTimeStamp(double dateTime) {
-  const std::int64_t ms = std::llround(dateTime * static_cast<double>(kMSecsPerDay));
-  std::int64_t days = ms / kMSecsPerDay;
-  std::int64_t time = ms % kMSecsPerDay;
-  if (time < 0) {
-    time += kMSecsPerDay;
-    --days;
-  }
+  std::int64_t days = 0, time = 0;
+  SplitDateTime(dateTime, days, time);
   return {static_cast<std::int32_t>(time), static_cast<std::int32_t>(days + kDateDelta)};
 }
 

@@ -11,7 +11,7 @@
 
 #include "platform/Guid.h"
 #include "platform/Process.h"
-#include "support/TestSupport.h"
+#include "support/Isolation.h"
 
 using testing_support::ReadFile;
 using testing_support::TempDir;
@@ -68,6 +68,7 @@ TEST(Process, GuidsAreRandomAndInTextForm) {
 }
 
 TEST(Process, StartsProgramsWithTheirArgumentsAndReportsMissingOnes) {
+  testing_support::IsolatedRuntime rt;
   TempDir dir;
   const std::string script = dir.Native("echo args.sh");
   WriteFile(script,
@@ -95,6 +96,7 @@ TEST(Process, StartsProgramsWithTheirArgumentsAndReportsMissingOnes) {
 }
 
 TEST(Process, InputIdleWaitIsBounded) {
+  testing_support::IsolatedRuntime rt;
   // A process that neither registers a window nor ends: the wait gives up.
   std::uint32_t pid = 0;
   ASSERT_EQ(platform::StartProcess("/bin/sleep 30", pid), 0);
