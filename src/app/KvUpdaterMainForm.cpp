@@ -31,6 +31,10 @@ std::string FolderOf(const std::string& path) {
   return cut == std::u16string::npos ? std::string() : platform::FromWide(wide.substr(0, cut + 1));
 }
 
+std::string SearchErrorText(const std::string& folder, int err) {
+  return Format("フォルダ \"%s\" を検索できません. %s", {folder, platform::ErrorText(err)});
+}
+
 // The correction rule: the first field begins with the tag, in any case.
 bool HasTag(std::string_view first) {
   return first.size() >= kTag.size() && platform::CompareTextIgnoreCase(first.substr(0, kTag.size()), kTag) == 0;
@@ -39,6 +43,27 @@ bool HasTag(std::string_view first) {
 bool SameFileState(const platform::FileInfo& a, const platform::FileInfo& b) {
   return a.size == b.size && a.lastWriteNanoseconds == b.lastWriteNanoseconds && a.fileId == b.fileId &&
          a.volume == b.volume;
+}
+
+// Appends to the replaced file what was written to the old one beyond the
+// size that was read, as it stands, so that the next run corrects it. It is
+// read to its end, so what a writer that opened it before the rename adds
+// while this copies comes along too.
+int CarryOverAppended(platform::File& old, std::uint64_t readSize, const std::string& target) {
+  platform::FileInfo now;
+  if (int err = old.GetInfo(now)) return err;
+  if (now.size <= readSize) return 0;
+  platform::File out;
+  if (int err = out.OpenReadWrite(target)) return err;
+  if (int err = out.SeekToEnd()) return err;
+  if (int err = old.SeekTo(readSize)) return err;
+  std::unique_ptr<char[]> buffer(new char[kOutputBuffer]);
+  for (std::size_t got = 1; got > 0;) {
+    if (int err = old.Read(buffer.get(), kOutputBuffer, got)) return err;
+    if (int err = out.Write(buffer.get(), got)) return err;
+  }
+  if (int err = out.Flush()) return err;
+  return out.Close();
 }
 
 // Walks the log files directly in a folder, in the order the search returns
@@ -54,6 +79,12 @@ class TLogFileWalk {
       FFolder += '\\';
     }
     FOpen = FSearch.Open(pattern + u"*.log");
+    // A folder that is gone counts as empty; one that is there but cannot be
+    // searched must not pass for an empty folder and end the run as done.
+    if (!FOpen) {
+      const int err = platform::LastError();
+      if (platform::DirectoryExists(folder)) throw Exception(SearchErrorText(folder, err));
+    }
   }
 
   // The full path of the next log file; false when there is none.
@@ -71,6 +102,8 @@ class TLogFileWalk {
       path = FFolder + name;
       return true;
     }
+    // A search cut short would leave the rest of the folder unrepaired.
+    if (FOpen && FSearch.Error()) throw Exception(SearchErrorText(FFolder, FSearch.Error()));
     return false;
   }
 
@@ -296,6 +329,11 @@ void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& Updat
     if (int err = temp.Flush()) throw EWriteError(WriteErrorText(tempName, err));
     if (int err = temp.Close()) throw EWriteError(WriteErrorText(tempName, err));
 
+    // The old file stays open across the replace: what a writer appends to
+    // it between the check below and the rename is carried over afterwards.
+    platform::File old;
+    if (old.OpenRead(target, false) != 0)
+      throw Exception(Format("ファイル \"%s\" は修正中に変更されました", {FileName}));
     // A file that grew or changed while it was read would lose the change.
     platform::FileInfo after;
     if (!haveBefore || platform::GetFileInfo(target, after) != 0 || !SameFileState(before, after))
@@ -304,6 +342,8 @@ void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& Updat
     if (int err = platform::ReplaceFile(tempName, target))
       throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
     if (int err = platform::FlushDirectory(FolderOf(target)))
+      throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
+    if (int err = CarryOverAppended(old, before.size, target))
       throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
     ++UpdatedCount;
   } catch (...) {

@@ -34,6 +34,9 @@ class DirectorySearch {
   bool Open(std::u16string_view pattern);
   // The next matching entry, "." and ".." included as the platform reports them.
   bool Next(DirectoryEntry& entry);
+  // The error that ended the search before its last entry (a failing
+  // disk, for example); 0 when it ended because every entry was returned.
+  int Error() const;
   void Close();
 
  private:

@@ -76,6 +76,8 @@ class File {
   // Writes all bytes; a short write is reported as an error (disk full).
   int Write(const void* data, std::size_t count);
   int SeekToEnd();
+  // Moves the position to a byte offset from the start.
+  int SeekTo(std::uint64_t offset);
   int GetInfo(FileInfo& info) const;
   // Flushes the file's data and metadata to disk.
   int Flush();

@@ -24,10 +24,21 @@ using testing_support::WriteFile;
 namespace {
 std::atomic<int> gRenameError{0};
 std::atomic<int> gFsyncError{0};
-std::string gAppendOnFsync;  // a file that grows while the repair flushes
+std::string gAppendOnFsync;   // a file that grows while the repair flushes
+std::string gAppendOnRename;  // a file that grows just before the rename
+
+void AppendLate(const std::string& path) {
+  int f = open(path.c_str(), O_WRONLY | O_APPEND);
+  if (f >= 0) {
+    if (::write(f, "late\r\n", 6) != 6) {
+    }
+    close(f);
+  }
+}
 }  // namespace
 
 extern "C" int rename(const char* from, const char* to) {
+  if (!gAppendOnRename.empty()) AppendLate(gAppendOnRename);
   if (int err = gRenameError.load()) {
     errno = err;
     return -1;
@@ -38,14 +49,7 @@ extern "C" int rename(const char* from, const char* to) {
 }
 
 extern "C" int fsync(int fd) {
-  if (!gAppendOnFsync.empty()) {
-    int f = open(gAppendOnFsync.c_str(), O_WRONLY | O_APPEND);
-    if (f >= 0) {
-      if (::write(f, "late\r\n", 6) != 6) {
-      }
-      close(f);
-    }
-  }
+  if (!gAppendOnFsync.empty()) AppendLate(gAppendOnFsync);
   if (int err = gFsyncError.load()) {
     errno = err;
     return -1;
@@ -100,6 +104,7 @@ class RepairFileTest : public ::testing::Test {
     gRenameError = 0;
     gFsyncError = 0;
     gAppendOnFsync.clear();
+    gAppendOnRename.clear();
   }
   std::string Log(const std::string& content, const std::string& name = "access.log") {
     WriteFile(dir.Native(name), content);
@@ -243,6 +248,19 @@ TEST_F(RepairFileTest, FileThatChangedWhileReadIsNotReplaced) {
   EXPECT_EQ(r.error, "ファイル \"" + dir.System("access.log") + "\" は修正中に変更されました");
   EXPECT_EQ(r.updated, 0);
   EXPECT_EQ(ReadFile(log), Info("x") + "\nlate\r\n");
+  EXPECT_FALSE(Exists(log + ".temp"));
+}
+
+// Records appended after the last check, just before the rename, reach
+// the old file only; they are carried over to the end of the new one.
+TEST_F(RepairFileTest, RecordsAppendedJustBeforeTheReplaceAreCarriedOver) {
+  const std::string log = Log(Info("x") + "\n");
+  gAppendOnRename = log;
+  Result r = Repair(dir.System("access.log"));
+  gAppendOnRename.clear();
+  EXPECT_EQ(r.error, "");
+  EXPECT_EQ(r.updated, 1);
+  EXPECT_EQ(ReadFile(log), "\"x\"\r\nlate\r\n");
   EXPECT_FALSE(Exists(log + ".temp"));
 }
 

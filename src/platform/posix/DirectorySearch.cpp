@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include "platform/posix/CodePageTables.h"
 
 namespace platform {
@@ -48,6 +50,7 @@ struct DirectorySearch::State {
   DIR* dir = nullptr;
   bool single = false;
   bool singleDone = false;
+  int error = 0;
 };
 
 DirectorySearch::DirectorySearch() = default;
@@ -82,8 +85,12 @@ bool DirectorySearch::Next(DirectoryEntry& entry) {
     nativeName = WideToUtf8(FState->pattern);
   } else {
     for (;;) {
+      errno = 0;
       dirent* d = readdir(FState->dir);
-      if (!d) return false;
+      if (!d) {
+        FState->error = errno;
+        return false;
+      }
       std::u16string wide = Utf8ToWide(d->d_name);
       if (MatchesPattern(wide, FState->pattern)) {
         nativeName = d->d_name;
@@ -108,6 +115,8 @@ bool DirectorySearch::Next(DirectoryEntry& entry) {
   entry.lastWriteTime = ToFileTime(st.stx_mtime);
   return true;
 }
+
+int DirectorySearch::Error() const { return FState ? FState->error : 0; }
 
 void DirectorySearch::Close() {
   if (FState && FState->dir) closedir(FState->dir);

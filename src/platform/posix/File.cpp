@@ -251,6 +251,8 @@ int File::Write(const void* data, std::size_t count) {
 
 int File::SeekToEnd() { return lseek(FHandle, 0, SEEK_END) < 0 ? errno : 0; }
 
+int File::SeekTo(std::uint64_t offset) { return lseek(FHandle, static_cast<off_t>(offset), SEEK_SET) < 0 ? errno : 0; }
+
 int File::GetInfo(FileInfo& info) const { return StatPath("", info, FHandle, AT_EMPTY_PATH); }
 
 int File::Flush() { return fsync(FHandle) == 0 ? 0 : errno; }
@@ -266,8 +268,10 @@ int File::CopyAccessFrom(const FileInfo& source) {
   if (st.st_uid != source.owner || st.st_gid != source.group) {
     // Without the right to give the file away, keep at least the group when
     // the process may; the permission bits below are kept either way.
-    if (fchown(FHandle, source.owner, source.group) != 0 && errno == EPERM)
+    if (fchown(FHandle, source.owner, source.group) != 0) {
+      if (errno != EPERM) return errno;
       static_cast<void>(fchown(FHandle, static_cast<uid_t>(-1), source.group));
+    }
   }
   return fchmod(FHandle, source.permissions) == 0 ? 0 : errno;
 }

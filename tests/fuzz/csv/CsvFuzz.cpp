@@ -1,0 +1,107 @@
+// The CSV reader on any bytes: the in-memory reading and the streaming
+// reading of the same bytes as a file, in blocks of several sizes, must
+// deliver the same records and agree on where the data ended; neither may
+// fail on anything but the file layer.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "csv/RsCsvUtil.h"
+
+namespace {
+
+using Records = std::vector<std::vector<std::string>>;
+
+struct Setup {
+  unsigned char delimiter, quote;
+  bool skipFirstLine;
+};
+
+// The first byte chooses the reader's settings, ordinary ones most often;
+// a quote equal to the delimiter or a NUL quote are allowed settings too.
+Setup Choose(unsigned char mode) {
+  static const unsigned char delimiters[] = {',', ',', '\t', '|', ';', '"', 0, 0xE0};
+  static const unsigned char quotes[] = {'"', '"', '\'', ',', 0, 0x81};
+  return {delimiters[mode & 7], quotes[(mode >> 3) % 6], (mode & 0x80) != 0};
+}
+
+void Configure(TCsvLoader& loader, const Setup& setup, Records& out) {
+  loader.SetDelimiter(setup.delimiter);
+  loader.SetQuoteChar(setup.quote);
+  loader.SetSkipFirstLine(setup.skipFirstLine);
+  loader.SetOnRecord([&out](TStringList& fields) {
+    std::vector<std::string> record;
+    for (int i = 0; i < fields.Count(); ++i) record.push_back(fields[i]);
+    out.push_back(std::move(record));
+  });
+}
+
+const std::string& FileName() {
+  static const std::string name = [] {
+    const char* base = std::getenv("TMPDIR");
+    return std::string(base && *base ? base : "/tmp") + "/kvfuzz-csv-" + std::to_string(getpid()) + ".csv";
+  }();
+  return name;
+}
+
+void Check(bool condition, const char* what) {
+  if (condition) return;
+  std::fprintf(stderr, "disagreement: %s\n", what);
+  std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const Setup setup = Choose(data[0]);
+  const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+
+  Records expected;
+  TCsvLoader memory;
+  Configure(memory, setup, expected);
+  memory.ParseText(text);
+
+  FILE* file = std::fopen(FileName().c_str(), "wb");
+  if (!file) return 0;
+  std::fwrite(text.data(), 1, text.size(), file);
+  std::fclose(file);
+
+  // Inputs are at most 4 KiB: the last size reads each in one block.
+  const std::size_t blocks[] = {1, 2, 63, 64, 65, 1 + text.size() % 97, 8192};
+  for (std::size_t block : blocks) {
+    Records got;
+    TCsvLoader stream;
+    Configure(stream, setup, got);
+    stream.SetBlockSize(block);
+    const bool any = stream.LoadFromFile(FileName());
+    Check(any == !text.empty(), "whether the file held data");
+    Check(got == expected, "records");
+    Check(stream.ReachedEnd() == memory.ReachedEnd(), "where the data ended");
+  }
+
+  // The search for a first field sees the same first fields; records
+  // without fields have none to show it.
+  std::vector<std::string> firsts;
+  for (const std::vector<std::string>& record : expected)
+    if (!record.empty()) firsts.push_back(record[0]);
+  TCsvLoader search;
+  search.SetDelimiter(setup.delimiter);
+  search.SetQuoteChar(setup.quote);
+  search.SetSkipFirstLine(setup.skipFirstLine);
+  search.SetBlockSize(1 + text.size() % 61);
+  std::size_t index = 0;
+  bool same = true;
+  const bool found = search.FindRecord(FileName(), [&](std::string_view first) {
+    same = same && index < firsts.size() && first == firsts[index];
+    return ++index >= firsts.size();
+  });
+  Check(same, "first fields seen by the search");
+  Check(found == !firsts.empty(), "whether the search found the last first field");
+  unlink(FileName().c_str());
+  return 0;
+}

@@ -1,0 +1,134 @@
+// A writer appends numbered records to a log while repairs run over its
+// folder again and again: a repair may be refused while the file is busy,
+// but no record may ever be lost or doubled.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <iostream>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "reliability/Harness.h"
+#include "support/TestSupport.h"
+
+using namespace reliability;
+using testing_support::TempDir;
+
+namespace {
+
+std::string Record(int n) { return TaggedLine(std::to_string(n) + ",GET /index.html,200"); }
+
+// Appends records 1, 2, ... one a millisecond, each in one write with
+// O_APPEND; the file is opened for every record or held open throughout.
+class Writer {
+ public:
+  Writer(std::string path, bool holdOpen) : FPath(std::move(path)), FHoldOpen(holdOpen) {
+    FThread = std::thread([this] { Loop(); });
+  }
+  // Stops the writer; the number of the last record written.
+  int Stop() {
+    FStop = true;
+    FThread.join();
+    return FLast;
+  }
+
+ private:
+  void Loop() {
+    int fd = -1;
+    const timespec pause{0, 1000000};
+    while (!FStop) {
+      if (fd < 0) fd = open(FPath.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+      const std::string line = Record(FLast + 1);
+      if (fd >= 0 && write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size())) ++FLast;
+      if (!FHoldOpen) {
+        close(fd);
+        fd = -1;
+      }
+      nanosleep(&pause, nullptr);
+    }
+    if (fd >= 0) close(fd);
+  }
+
+  std::string FPath;
+  bool FHoldOpen;
+  std::atomic<bool> FStop{false};
+  int FLast = 0;
+  std::thread FThread;
+};
+
+// How often each record number occurs, in raw or repaired form.
+std::map<int, int> RecordNumbers(const std::string& text) {
+  std::map<int, int> seen;
+  for (std::size_t at = 0, end; at < text.size(); at = end + 1) {
+    end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    const std::size_t tag = line.find(']');
+    if (tag != std::string::npos) line = line.substr(tag + 1);
+    if (!line.empty() && line[0] == '"') line = line.substr(1);
+    ++seen[std::atoi(line.c_str())];
+  }
+  return seen;
+}
+
+struct Tally {
+  int repaired = 0, refused = 0;
+};
+
+Tally RepairWhileWriting(const std::string& folder, const std::string& log, bool holdOpen, int& last) {
+  Writer writer(log, holdOpen);
+  Tally tally;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (std::chrono::steady_clock::now() < end) {
+    const RunResult r = Repair(folder);
+    EXPECT_TRUE(r.status == 0 || r.status == 1) << r.status << r.err;
+    if (r.status == 0 && r.out.find("更新数: 1\n") != std::string::npos) ++tally.repaired;
+    if (r.status == 1) ++tally.refused;
+  }
+  last = writer.Stop();
+  return tally;
+}
+
+void ExpectEveryRecordOnce(const std::string& text, int last) {
+  const std::map<int, int> seen = RecordNumbers(text);
+  int missing = 0, doubled = 0;
+  for (int n = 1; n <= last; ++n) {
+    const auto it = seen.find(n);
+    missing += it == seen.end();
+    doubled += it != seen.end() && it->second > 1;
+  }
+  EXPECT_EQ(missing, 0) << "of " << last;
+  EXPECT_EQ(doubled, 0) << "of " << last;
+  EXPECT_EQ(seen.size(), static_cast<std::size_t>(last));
+}
+
+}  // namespace
+
+TEST(ConcurrentWriterTest, RecordsAppendedDuringRepairsAreKept) {
+  for (const bool holdOpen : {false, true}) {
+    SCOPED_TRACE(holdOpen ? "held open" : "opened for each record");
+    TempDir dir;
+    const std::string log = dir.Native("access.log");
+    testing_support::WriteFile(log, "");
+    int last = 0;
+    const Tally tally = RepairWhileWriting(dir.Native(), log, holdOpen, last);
+    std::cout << (holdOpen ? "held open: " : "opened for each record: ") << last << " records, " << tally.repaired
+              << " repairs, " << tally.refused << " refused\n";
+    EXPECT_GT(last, 20);  // a loaded machine may slow the writer down
+    // A held-open file is refused every time.
+    if (holdOpen) {
+      EXPECT_EQ(tally.repaired, 0);
+    }
+    // Once the writer is gone the file is repaired completely.
+    const RunResult final = Repair(dir.Native());
+    EXPECT_EQ(final.status, 0) << final.err;
+    const std::string text = testing_support::ReadFile(log);
+    ExpectEveryRecordOnce(text, last);
+    EXPECT_EQ(text.find("INFO"), std::string::npos);
+  }
+}
