@@ -2,25 +2,33 @@
 
 #include <cstdint>
 #include <memory>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "base/Exception.h"
 #include "base/Format.h"
 #include "base/NumberParse.h"
 #include "common/RsUtil.h"
+#include "config/KvVariants.h"
 #include "platform/CodePage.h"
+#include "platform/File.h"
 #include "platform/Locale.h"
 
 void BuildKeyList(THashedStringList& keyList, const std::vector<std::pair<std::string, std::string>>& keys) {
   keyList.Clear();
   for (const auto& key : keys) keyList.Add(key.first);
+  // One name=value entry per name, at the place of its first occurrence and
+  // with its first value, looked up by the folded name as the list itself
+  // does: setting the entries one by one would rebuild the list's hash for
+  // every key.
+  std::unordered_map<std::string, const std::string*> first;
+  for (const auto& key : keys) first.emplace(platform::UpperCase(key.first), &key.second);
+  std::unordered_set<std::string> written;
   for (const auto& key : keys) {
-    const std::string* value = nullptr;
-    for (const auto& other : keys)
-      if (platform::SameTextIgnoreCase(other.first, key.first)) {
-        value = &other.second;
-        break;
-      }
-    if (!value->empty()) keyList.SetValue(platform::LowerCase(key.first), *value);
+    std::string folded = platform::UpperCase(key.first);
+    const std::string& value = *first.at(folded);
+    if (written.insert(std::move(folded)).second && !value.empty())
+      keyList.Add(platform::LowerCase(key.first) + "=" + value);
   }
 }
 
@@ -266,6 +274,215 @@ void TKvIniConverter::SaveTo(TRsValueList& list) {
   SetStringValue(list, "extracttext_extlist", CommaText(extracttext_extlist));
   SetStringValue(list, "gif_preview_ext_list", CommaText(gif_preview_ext_list));
   SetStringValue(list, "explorer_preview_extlist", CommaText(explorer_preview_extlist));
+  SortValues(list);
+}
+
+void TKvIniSecurity::LoadFrom(const THashedStringList& keys) {
+  anonymous_passwd = ReadString(keys, "anonymous_passwd", "");
+  anonymous_user = ReadString(keys, "anonymous_user", "");
+  anonymous_domain = ReadString(keys, "anonymous_domain", "");
+  localguestuser_dbpath = ReadPath(keys, "localguestuser_dbpath", DataFolder + "LOCAL_GUEST_DB");
+  asp_dbpath = ReadPath(keys, "asp_dbpath", DataFolder + "ASP_DB");
+  guestuser_winuserid = ReadString(keys, "guestuser_winuserid", "");
+  guestuser_winpassword = ReadString(keys, "guestuser_winpassword", "");
+  ReadList(keys, "windows_domain", "", windows_domain, false);
+  ReadList(keys, "adminusers", "", adminusers, true);
+  fixed_groupid_list.LoadFromText(ReadString(keys, "fixed_groupid_list", ""), "fixed_groupid_list", windows_domain,
+                                  "GroupName@DomainName");
+  fixed_userid_list.LoadFromText(ReadString(keys, "fixed_userid_list", ""), "fixed_userid_list", windows_domain,
+                                 "UserName@DomainName");
+  guestuser_enabled = ReadFlag(keys, "guestuser_enabled", false);
+}
+
+void TKvIniSecurity::SaveTo(TRsValueList& list) {
+  SetStringValue(list, "adminusers", CommaText(adminusers));
+  SetStringValue(list, "anonymous_user", anonymous_user);
+  SetStringValue(list, "anonymous_passwd", anonymous_passwd);
+  SetStringValue(list, "anonymous_domain", anonymous_domain);
+  SetStringValue(list, "localguestuser_dbpath", localguestuser_dbpath);
+  SetStringValue(list, "asp_dbpath", asp_dbpath);
+  SetStringValue(list, "guestuser_winuserid", guestuser_winuserid);
+  SetStringValue(list, "guestuser_winpassword", guestuser_winpassword);
+  SetStringValue(list, "windows_domain", CommaText(windows_domain));
+  SetBooleanValue(list, "guestuser_enabled", guestuser_enabled);
+  SetStringValue(list, "fixed_groupid_list", fixed_groupid_list.GetText());
+  SetStringValue(list, "fixed_userid_list", fixed_userid_list.GetText());
+  SortValues(list);
+}
+
+const char TKvIniIdxSvr::kDefaultMonitorProgramList[] =
+    "xdoc2txt.exe:30,cad2txt.exe:30,xdw2txt.exe:30,getifilter.exe:30,"
+    "KvPdfConverter.exe:700,KvOfficeConverter.exe:700,KvImageConverter.exe:700,KvGifPreview.exe:700,"
+    "KvExplorerPreview.exe:700,KvThumbnail.exe:700,KvPageExtractor.exe:700,KvTextExtractor.exe:700,"
+    "KvSbcConverter.exe:700,KvMb2Splitter.exe:700,KvArchiveExtractor.exe:700,KvRziBuilder.exe:700,"
+    "KvCrawler.exe:700,KvBatch.exe:700,KvAccessLogSummary.exe:700";
+const char TKvIniIdxSvr::kDefaultMemoryOverMonitorProgramList[] =
+    "KvPdfConverter.exe:200000000,KvOfficeConverter.exe:200000000,KvImageConverter.exe:200000000,"
+    "KvGifPreview.exe:200000000,KvExplorerPreview.exe:200000000,KvThumbnail.exe:200000000,"
+    "KvPageExtractor.exe:200000000,KvTextExtractor.exe:200000000,KvSbcConverter.exe:200000000,"
+    "KvMb2Splitter.exe:200000000,KvArchiveExtractor.exe:200000000,KvRziBuilder.exe:200000000,"
+    "KvCrawler.exe:200000000,KvBatch.exe:200000000,KvAccessLogSummary.exe:200000000";
+
+namespace {
+
+// A missing folder is created with its parents; a failure shows later, where
+// the folder is used.
+void EnsureFolder(const std::string& folder) {
+  if (!platform::DirectoryExists(folder)) platform::CreateDirectories(folder);
+}
+
+}  // namespace
+
+void TKvIniIdxSvr::LoadFrom(const THashedStringList& keys) {
+  directory_change_notifier_disabled = ReadFlag(keys, "directory_change_notifier_disabled", false);
+  actionqueue_savepath = ReadPath(keys, "actionqueue_savepath", DataFolder + "action");
+  idxsvr_log_duration = static_cast<std::int32_t>(ReadInteger(keys, "idxsvr_log_duration", 7));
+  idxserverlog_savepath = ReadPath(keys, "idxserverlog_savepath", DataFolder + "idxsvrlog");
+  max_threadscount = static_cast<std::int32_t>(ReadInteger(keys, "max_threadscount", 1));
+  portnum = static_cast<std::int32_t>(ReadInteger(keys, "portnum", 1980));
+  kestrovaserver_url = ReadString(keys, "kestrovaserver_url", "");
+  monitor_programlist = ReadString(keys, "monitor-programlist", "");
+  memoryover_monitor_programlist = ReadString(keys, "memoryover-monitor-programlist", "");
+  idxsvr_queuestatus_intervalseconds =
+      static_cast<std::int32_t>(ReadInteger(keys, "idxsvr_queuestatus_intervalseconds", 300));
+  ReadList(keys, "trusted-clients", "", trusted_clients, false);
+  java_home = ReadPath(keys, "java_home", "");
+  java_runtime_path = ReadPath(keys, "java_runtime_path", "");
+
+  EnsureFolder(actionqueue_savepath);
+  EnsureFolder(idxserverlog_savepath);
+  if (max_threadscount <= 0) max_threadscount = 1;
+  if (monitor_programlist.empty()) monitor_programlist = kDefaultMonitorProgramList;
+  if (memoryover_monitor_programlist.empty()) memoryover_monitor_programlist = kDefaultMemoryOverMonitorProgramList;
+}
+
+void TKvIniIdxSvr::Validate() {
+  if (idxsvr_log_duration < 2) throw Exception("idxsvr_log_durationは2以上の値を指定してください");
+  if (max_threadscount > 100) throw Exception("max_threadscountに100より大きい数値を指定することはできません");
+  if (!java_home.empty() && !platform::DirectoryExists(java_home)) RaiseError("java_homeフォルダが見つかりません");
+  if (!java_runtime_path.empty() && !platform::FileExists(java_runtime_path))
+    RaiseError("java_runtime_pathファイルが見つかりません");
+}
+
+void TKvIniIdxSvr::SaveTo(TRsValueList& list) {
+  SetBooleanValue(list, "directory_change_notifier_disabled", directory_change_notifier_disabled);
+  SetStringValue(list, "actionqueue_savepath", actionqueue_savepath);
+  SetInt64Value(list, "idxsvr_log_duration", idxsvr_log_duration);
+  SetInt64Value(list, "idxsvr_queuestatus_intervalseconds", idxsvr_queuestatus_intervalseconds);
+  SetStringValue(list, "idxserverlog_savepath", idxserverlog_savepath);
+  SetInt64Value(list, "max_threadscount", max_threadscount);
+  SetInt64Value(list, "portnum", portnum);
+  SetStringValue(list, "kestrovaserver_url", kestrovaserver_url);
+  SetStringValue(list, "monitor-programlist", monitor_programlist);
+  SetStringValue(list, "memoryover-monitor-programlist", memoryover_monitor_programlist);
+  SetStringValue(list, "trusted-clients", CommaText(trusted_clients));
+  SetStringValue(list, "java_home", java_home);
+  SetStringValue(list, "java_runtime_path", java_runtime_path);
+  SortValues(list);
+}
+
+void TKvIniBatch::LoadFrom(const THashedStringList& keys) {
+  batch_work_dir = ReadString(keys, "batch_work_dir", DataFolder + "batch_work");
+  batch_log_dir = ReadString(keys, "batch_log_dir", DataFolder + "batch_log");
+  batch_commit_size = static_cast<std::int32_t>(ReadInteger(keys, "batch_commit_size", 10000));
+  batch_log_interval = static_cast<std::int32_t>(ReadInteger(keys, "batch_log_interval", 10000));
+  batch_put_threads = static_cast<std::int32_t>(ReadInteger(keys, "batch_put_threads", 1));
+  batch_extracttext_threads = static_cast<std::int32_t>(ReadInteger(keys, "batch_extracttext_threads", 1));
+  batch_rzi_threads = static_cast<std::int32_t>(ReadInteger(keys, "batch_rzi_threads", 1));
+  batch_log_duration = static_cast<std::int32_t>(ReadInteger(keys, "batch_log_duration", 7));
+}
+
+std::string TKvIniBatch::ExistingFolder(const std::string& folder) const {
+  bool loaded = false;
+  if (OnGetLoaded) OnGetLoaded(loaded);
+  if (!loaded) return folder;
+  if (!platform::DirectoryExists(folder) && platform::CreateDirectories(folder) != 0)
+    RaiseError("フォルダを作成できません.Folder=" + folder);
+  return folder;
+}
+
+std::string TKvIniBatch::GetWorkDir() const { return ExistingFolder(batch_work_dir); }
+
+std::string TKvIniBatch::GetLogDir() const { return ExistingFolder(batch_log_dir); }
+
+void TKvIniBatch::Validate() {
+  if (batch_log_duration < 2) throw Exception("batch_log_durationは2以上の値を指定してください");
+}
+
+void TKvIniBatch::SaveTo(TRsValueList& list) {
+  SetStringValue(list, "batch_work_dir", batch_work_dir);
+  SetStringValue(list, "batch_log_dir", batch_log_dir);
+  SetInt64Value(list, "batch_commit_size", batch_commit_size);
+  SetInt64Value(list, "batch_log_interval", batch_log_interval);
+  SetInt64Value(list, "batch_put_threads", batch_put_threads);
+  SetInt64Value(list, "batch_extracttext_threads", batch_extracttext_threads);
+  SetInt64Value(list, "batch_rzi_threads", batch_rzi_threads);
+  SetInt64Value(list, "batch_log_duration", batch_log_duration);
+  SortValues(list);
+}
+
+// The application's path on the local web server.
+const char TKvIniWeb::kDefaultWebUrl[] = "http://localhost/kestrova/";
+
+void TKvIniWeb::LoadFrom(const THashedStringList& keys) {
+  webrootname = ReadString(keys, "webrootname", "kestrova");
+  weburl = ReadString(keys, "weburl", kDefaultWebUrl);
+  webtempdir = ReadPath(keys, "webtempdir", DataFolder + "temp\\");
+  webdocroot = ReadPath(keys, "webdocroot", "c:\\Program Files\\Apache Group\\Apache2\\htdocs\\kestrova");
+  crawlinipath = ReadPath(keys, "crawlinipath", DataFolder + "crawl.ini");
+  dbisam_connection_max_pool_size =
+      static_cast<std::int32_t>(ReadInteger(keys, "dbisam_connection_max_pool_size", 100));
+  versioning = ReadFlag(keys, "versioning", false);
+  temparchivefile_name = ReadString(keys, "temparchivefile_name", "");
+  artery = ReadFlag(keys, "artery", false);
+  cms = ReadFlag(keys, "cms", false);
+  cms_docroot = ReadString(keys, "cms_docroot", "");
+  exceldatareaderpath = ReadString(keys, "exceldatareaderpath", "");
+  max_phpmodules = static_cast<std::int32_t>(ReadInteger(keys, "max_phpmodules", 30));
+  accesslog_dir = ReadString(keys, "accesslog_dir", "");
+  accesslog_summary_dir = ReadString(keys, "accesslog_summary_dir", DataFolder + "accesslog_summary");
+  image_cache_kb = ReadInteger(keys, "image_cache_kb", 2048) * 1024;
+  ramdisk_drive = ReadString(keys, "ramdisk_drive", "");
+  windows_authentication = ReadFlag(keys, "windows_authentication", false);
+  session_savepath = SlashToBackslash(ReadString(keys, "session_savepath", ""));
+  flatsubdir_agents = ReadString(keys, "flatsubdir_agents", "");
+  max_files_per_folder = ReadInteger(keys, "max_files_per_folder", 2000);
+  ReadList(keys, "file_comment_option", "", file_comment_option, true);
+  ReadList(keys, "file_description_option", "", file_description_option, true);
+  ReadList(keys, "file_officeproperties_option", "", file_officeproperties_option, true);
+  EnsureFolder(accesslog_summary_dir);
+}
+
+void TKvIniWeb::Validate() {
+  if (!platform::DirectoryExists(webdocroot))
+    throw Exception("webdocrootが指定されていないか、存在しないフォルダが指定されています");
+}
+
+void TKvIniWeb::SaveTo(TRsValueList& list) {
+  SetStringValue(list, "webrootname", webrootname);
+  SetStringValue(list, "weburl", weburl);
+  SetStringValue(list, "webtempdir", webtempdir);
+  SetStringValue(list, "webdocroot", webdocroot);
+  SetStringValue(list, "crawlinipath", crawlinipath);
+  SetIntegerValue(list, "dbisam_connection_max_pool_size", dbisam_connection_max_pool_size);
+  SetBooleanValue(list, "versioning", versioning);
+  SetStringValue(list, "temparchivefile_name", temparchivefile_name);
+  SetBooleanValue(list, "artery", artery);
+  SetBooleanValue(list, "cms", cms);
+  SetStringValue(list, "cms_docroot", cms_docroot);
+  SetStringValue(list, "exceldatareaderpath", exceldatareaderpath);
+  SetIntegerValue(list, "max_phpmodules", max_phpmodules);
+  SetStringValue(list, "accesslog_dir", accesslog_dir);
+  SetStringValue(list, "accesslog_summary_dir", accesslog_summary_dir);
+  SetInt64Value(list, "image_cache_kb", image_cache_kb / 1024);
+  SetStringValue(list, "ramdisk_drive", ramdisk_drive);
+  SetBooleanValue(list, "windows_authentication", windows_authentication);
+  SetStringValue(list, "session_savepath", session_savepath);
+  SetStringValue(list, "flatsubdir_agents", flatsubdir_agents);
+  SetStringValue(list, "file_comment_option", CommaText(file_comment_option));
+  SetStringValue(list, "file_description_option", CommaText(file_description_option));
+  SetStringValue(list, "file_officeproperties_option", CommaText(file_officeproperties_option));
+  SetInt64Value(list, "max_files_per_folder", max_files_per_folder);
   SortValues(list);
 }
 

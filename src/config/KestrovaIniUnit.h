@@ -13,6 +13,7 @@
 #include "base/Object.h"
 #include "base/StringList.h"
 #include "config/KestrovaRootUnit.h"
+#include "config/KvDomainObjectUnit.h"
 #include "diagnostics/RsClasses.h"
 
 // Reports whether the owning document has been loaded and found valid.
@@ -122,6 +123,125 @@ class TKvIniConverter : public TKvIniSection {
   THashedStringList sbc_extlist;
   THashedStringList gif_preview_ext_list;
   THashedStringList explorer_preview_extlist;
+};
+
+// The server's accounts: anonymous and guest accounts, Windows domains,
+// administrators and the fixed lists of Windows users and groups.
+class TKvIniSecurity : public TKvIniSection {
+ public:
+  using TKvIniSection::TKvIniSection;
+  void LoadFrom(const THashedStringList& keyList) override;
+  void Validate() override {}
+  void SaveTo(TRsValueList& list) override;
+
+  bool guestuser_enabled = false;
+  std::string localguestuser_dbpath;
+  std::string asp_dbpath;
+  std::string guestuser_winuserid;
+  std::string anonymous_domain;
+  std::string guestuser_winpassword;
+  std::string anonymous_user;
+  std::string anonymous_passwd;
+  THashedStringList windows_domain;
+  TKvDomainObjectList fixed_groupid_list;
+  TKvDomainObjectList fixed_userid_list;
+  THashedStringList adminusers;
+};
+
+// The indexing service: port, threads, log and queue folders, the programs it
+// watches, trusted clients and the Java runtime.
+class TKvIniIdxSvr : public TKvIniSection {
+ public:
+  using TKvIniSection::TKvIniSection;
+  // Also creates the queue and log folders when they are missing.
+  void LoadFrom(const THashedStringList& keyList) override;
+  void Validate() override;
+  void SaveTo(TRsValueList& list) override;
+
+  // The programs watched when monitor-programlist is not configured, and
+  // those whose memory use is watched, as name:number pairs.
+  static const char kDefaultMonitorProgramList[];
+  static const char kDefaultMemoryOverMonitorProgramList[];
+
+  bool directory_change_notifier_disabled = false;
+  std::int32_t portnum = 0;
+  std::int32_t idxsvr_log_duration = 0;
+  std::string idxserverlog_savepath;
+  std::string kestrovaserver_url;
+  std::string actionqueue_savepath;
+  std::int32_t max_threadscount = 0;
+  std::string monitor_programlist;             // key "monitor-programlist"
+  std::string memoryover_monitor_programlist;  // key "memoryover-monitor-programlist"
+  TStringList trusted_clients;                 // key "trusted-clients"
+  std::int32_t idxsvr_queuestatus_intervalseconds = 0;
+  std::string java_runtime_path;
+  std::string java_home;
+};
+
+// Batch processing: work and log folders, thread counts, commit size and log
+// intervals.
+class TKvIniBatch : public TKvIniSection {
+ public:
+  using TKvIniSection::TKvIniSection;
+  void LoadFrom(const THashedStringList& keyList) override;
+  void Validate() override;
+  void SaveTo(TRsValueList& list) override;
+
+  // The folders as read; once the owning document is valid, asking also
+  // creates a missing folder (and raises when that fails).
+  std::string GetWorkDir() const;
+  std::string GetLogDir() const;
+
+  std::string batch_work_dir;
+  std::string batch_log_dir;
+  std::int32_t batch_log_interval = 0;
+  std::int32_t batch_log_duration = 0;
+  std::int32_t batch_put_threads = 0;
+  std::int32_t batch_extracttext_threads = 0;
+  std::int32_t batch_rzi_threads = 0;
+  std::int32_t batch_commit_size = 0;
+
+ private:
+  std::string ExistingFolder(const std::string& folder) const;
+};
+
+// The server's web application: its folders, access logs, feature switches
+// and limits.
+class TKvIniWeb : public TKvIniSection {
+ public:
+  using TKvIniSection::TKvIniSection;
+  // Also creates the access log summary folder when it is missing.
+  void LoadFrom(const THashedStringList& keyList) override;
+  // webdocroot must be an existing folder.
+  void Validate() override;
+  void SaveTo(TRsValueList& list) override;
+
+  static const char kDefaultWebUrl[];
+
+  bool artery = false;
+  bool versioning = false;
+  bool cms = false;
+  std::int32_t max_phpmodules = 0;
+  std::int32_t dbisam_connection_max_pool_size = 0;
+  std::string exceldatareaderpath;
+  std::string accesslog_dir;
+  std::string cms_docroot;
+  std::string webdocroot;
+  std::string webtempdir;
+  std::string temparchivefile_name;
+  std::string crawlinipath;
+  std::string webrootname;
+  std::string weburl;
+  std::int64_t image_cache_kb = 0;  // in bytes
+  std::string ramdisk_drive;
+  bool windows_authentication = false;
+  std::string session_savepath;
+  std::string accesslog_summary_dir;
+  std::string flatsubdir_agents;
+  THashedStringList file_description_option;
+  THashedStringList file_officeproperties_option;
+  THashedStringList file_comment_option;
+  std::int64_t max_files_per_folder = 0;
 };
 
 class TKvIniFile;
