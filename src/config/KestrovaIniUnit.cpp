@@ -714,3 +714,29 @@ void TKvIniWebInterface::SaveTo(TRsValueList& list) {
   SetBooleanValue(list, "filelist_hidesubdir", filelist_hidesubdir);
   SortValues(list);
 }
+
+#include "config/KvIniFile.h"
+
+TKvIniExtractPageLimit::~TKvIniExtractPageLimit() {
+  for (int i = Limits.Count() - 1; i >= 0; --i) Limits.PutObject(i, nullptr);
+}
+
+void TKvIniExtractPageLimit::LoadPageLimits(const TKvIniFile& file) {
+  TStringList names;
+  file.ReadSection("ExtractPageLimit", names);
+  for (int i = 0; i < names.Count(); ++i) {
+    auto limit = std::make_unique<TIntegerObject>();
+    limit->Value = file.ReadInteger("ExtractPageLimit", names[i], -1);
+    Limits.AddObject(names[i], std::move(limit));
+  }
+}
+
+void TKvIniExtractPageLimit::LoadFrom(const THashedStringList&) {
+  throw Exception("TKvIniExtractPageLimit is loaded by LoadPageLimits");
+}
+
+void TKvIniExtractPageLimit::SaveTo(TRsValueList& list) {
+  for (int i = 0; i < Limits.Count(); ++i)
+    SetInt64Value(list, Limits[i], static_cast<const TIntegerObject*>(Limits.Objects(i))->Value);
+  SortValues(list);
+}

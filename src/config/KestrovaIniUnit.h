@@ -332,3 +332,24 @@ class TKvIniWebInterface : public TKvIniSection {
   std::int32_t filelist_fixedorder = -1;
   bool filelist_hidesubdir = false;
 };
+
+class TKvIniFile;
+
+// The page extraction limits: the one section with an INI section of its own,
+// read straight from the file. Any number of names, each with a limit.
+class TKvIniExtractPageLimit : public TKvIniSection {
+ public:
+  using TKvIniSection::TKvIniSection;
+  ~TKvIniExtractPageLimit() override;
+
+  // Reads "ExtractPageLimit" in file order; a value that does not convert
+  // gives -1, a repeated name a second entry.
+  void LoadPageLimits(const TKvIniFile& file);
+  // The limits are read from their own INI section: LoadPageLimits reads them.
+  void LoadFrom(const THashedStringList& keyList) override;
+  void Validate() override {}
+  void SaveTo(TRsValueList& list) override;
+
+  // The names as written, each with its TIntegerObject; lookups ignore case.
+  THashedStringList Limits;
+};
