@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The run command: installs what is missing (Debian 12, as root), builds the
-# two front ends and repairs a fresh copy of the demo access logs: in the
-# window when a display is available, otherwise with the console front end.
+# two front ends, writes a server configuration beside them that names a fresh
+# copy of the demo access logs, and starts the configured tool: the window
+# when a display is available, otherwise the console front end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$PWD
@@ -25,17 +26,28 @@ DEMO=$WORK/accesslog
 cp -Rp "$ROOT/demo/accesslog" "$DEMO"
 echo "== demo folder: $DEMO"
 
+# The server's folders of the demo: its web documents, and the data folder
+# where the folders the configuration does not name are made.
+mkdir -p "$WORK/htdocs" "$WORK/programdata"
+export KESTROVA_PROGRAMDATA=$WORK/programdata
+# Paths inside the configuration are written the server's way, with '\'.
+system_path() { printf '%s' "$1" | tr / '\\'; }
+INI=$BUILD/bin/kestrova.ini
+{
+  printf '; Written by scripts/run.sh for the demo.\r\n[Kestrova]\r\n'
+  printf 'accesslog_dir=%s\r\n' "$(system_path "$DEMO")"
+  printf 'webdocroot=%s\r\n' "$(system_path "$WORK/htdocs")"
+} >"$INI"
+echo "== configuration: $INI"
+cat "$INI"
+
 if [ "$use_window" = yes ]; then
-  # Until the window reads its folder from the server's configuration, the
-  # folder label keeps its design-time caption, and a run repairs the folder
-  # of that name in the working folder.
-  ln -s accesslog "$WORK/lbAccesslogDir"
   echo "== the window repairs it: press 実行, answer 完了しました, then close the window"
-  (cd "$WORK" && "$BUILD/bin/KvAccesslogUpdater")
+  "$BUILD/bin/KvAccesslogUpdater"
 else
   echo "== no display: the console front end repairs it"
   status=0
-  "$BUILD/bin/KvAccesslogRepair" --folder "$DEMO" || status=$?
+  "$BUILD/bin/KvAccesslogRepair" || status=$?
   [ "$status" -eq 0 ] || { echo "KvAccesslogRepair ended with status $status" >&2; exit "$status"; }
 fi
 

@@ -151,6 +151,25 @@ TKvAccesslogUpdaterForm::TKvAccesslogUpdaterForm() = default;
 TKvAccesslogUpdaterForm::TKvAccesslogUpdaterForm(IKvUpdaterView& View) : FView(&View) {}
 TKvAccesslogUpdaterForm::~TKvAccesslogUpdaterForm() = default;
 
+void TKvAccesslogUpdaterForm::FormCreate(const std::string& FileName) {
+  FIni = std::make_unique<TKestrovaIni>();
+  FIni->Load(FileName);
+  if (!FIni->Valid) {
+    FView->ShowMessage("config.iniが不正です\r\n" + FIni->ErrorMessage);
+    FView->Terminate();
+    return;
+  }
+  const std::string& folder = FIni->Web->accesslog_dir;
+  if (!platform::DirectoryExists(folder)) {
+    FView->ShowMessage("アクセスログフォルダが見つかりません\r\n" + folder);
+    FView->Terminate();
+    return;
+  }
+  FView->SetCaption(TKvControl::lbAccesslogDir, folder);
+}
+
+void TKvAccesslogUpdaterForm::FormDestroy() { FIni.reset(); }
+
 void TKvAccesslogUpdaterForm::btnExecuteClick() {
   // Once "stop" was pressed the execute button is back while the run still
   // pumps events; a click then must not start a second run inside the first.

@@ -6,6 +6,7 @@
 
 #include "app/KvUpdaterView.h"
 #include "base/StringList.h"
+#include "config/KestrovaIniUnit.h"
 #include "platform/File.h"
 
 class TKvAccesslogUpdaterForm {
@@ -16,6 +17,14 @@ class TKvAccesslogUpdaterForm {
   ~TKvAccesslogUpdaterForm();
   TKvAccesslogUpdaterForm(const TKvAccesslogUpdaterForm&) = delete;
   TKvAccesslogUpdaterForm& operator=(const TKvAccesslogUpdaterForm&) = delete;
+
+  // The creation handler: loads the server's configuration (from FileName,
+  // or from where it was found at start when empty) and shows its access log
+  // folder; an invalid configuration or a missing folder is shown and ends
+  // the application.
+  void FormCreate(const std::string& FileName = "");
+  // The destruction handler: frees the configuration.
+  void FormDestroy();
 
   // Runs one repair of the folder the folder label shows. An error ends the
   // run and goes to the view's error display; the window stays usable.
@@ -42,6 +51,7 @@ class TKvAccesslogUpdaterForm {
   void ShowProgress(int Checked, int Updated, int Total);
 
   IKvUpdaterView* FView = nullptr;
+  std::unique_ptr<TKestrovaIni> FIni;
   bool FStopRequested = false;
   bool FRunning = false;
   bool FFileChanged = false;

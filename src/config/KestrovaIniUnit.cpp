@@ -716,6 +716,7 @@ void TKvIniWebInterface::SaveTo(TRsValueList& list) {
 }
 
 #include "config/KvIniFile.h"
+#include "config/KvVariants.h"
 
 TKvIniExtractPageLimit::~TKvIniExtractPageLimit() {
   for (int i = Limits.Count() - 1; i >= 0; --i) Limits.PutObject(i, nullptr);
@@ -739,4 +740,131 @@ void TKvIniExtractPageLimit::SaveTo(TRsValueList& list) {
   for (int i = 0; i < Limits.Count(); ++i)
     SetInt64Value(list, Limits[i], static_cast<const TIntegerObject*>(Limits.Objects(i))->Value);
   SortValues(list);
+}
+
+TKestrovaIni::TKestrovaIni() {
+  TGetLoadedEvent loaded = [this](bool& value) { GetLoaded(value); };
+  Batch = std::make_unique<TKvIniBatch>(loaded);
+  Converter = std::make_unique<TKvIniConverter>(loaded);
+  DocumentRoot = std::make_unique<TKvIniDocumentRoot>(loaded);
+  ExtractPageLimit = std::make_unique<TKvIniExtractPageLimit>(loaded);
+  IdxSvr = std::make_unique<TKvIniIdxSvr>(loaded);
+  Miscellaneous = std::make_unique<TKvIniMiscellaneous>(loaded);
+  SearchEngine = std::make_unique<TKvIniSearchEngine>(loaded);
+  Security = std::make_unique<TKvIniSecurity>(loaded);
+  Web = std::make_unique<TKvIniWeb>(loaded);
+  WebInterface = std::make_unique<TKvIniWebInterface>(loaded);
+}
+
+TKestrovaIni::~TKestrovaIni() {
+  Batch.reset();
+  Converter.reset();
+  DocumentRoot.reset();
+  ExtractPageLimit.reset();
+  IdxSvr.reset();
+  Miscellaneous.reset();
+  SearchEngine.reset();
+  Security.reset();
+  Web.reset();
+  WebInterface.reset();
+}
+
+std::string TKestrovaIni::FindMainSection(const TKvIniFile& file) {
+  const bool kestrova = file.SectionExists("Kestrova");
+  const bool main = file.SectionExists("Main");
+  if (kestrova && main)
+    throw Exception(Format("設定ファイルに複数のSection(%s,%s)が定義されています", {"Kestrova", "Main"}));
+  if (!kestrova && !main)
+    throw Exception(Format("設定ファイルにSection(%sもしくは%s)が定義されていません", {"Kestrova", "Main"}));
+  return kestrova ? "Kestrova" : "Main";
+}
+
+void TKestrovaIni::Load(const std::string& FileName) {
+  const std::string name = FileName.empty() ? IniFileName : FileName;
+  ErrorMessage.clear();
+  Valid = false;
+  // Every error of a load ends it with its message, the runtime's own (a
+  // folder that cannot be created, exhausted memory) included.
+  try {
+    const TKvIniFile file(name);
+    THashedStringList keyList;
+    const std::string section = FindMainSection(file);
+    TStringList names;
+    file.ReadSection(section, names);
+    std::vector<std::pair<std::string, std::string>> keys;
+    keys.reserve(static_cast<std::size_t>(names.Count()));
+    for (int i = 0; i < names.Count(); ++i) keys.emplace_back(names[i], file.ReadString(section, names[i], ""));
+    BuildKeyList(keyList, keys);
+
+    ExtractPageLimit->LoadPageLimits(file);
+    // The document roots must lie clear of the web temporary folder, so the
+    // web section goes first.
+    Web->LoadFrom(keyList);
+    WebInterface->LoadFrom(keyList);
+    Batch->LoadFrom(keyList);
+    Converter->LoadFrom(keyList);
+    DocumentRoot->LoadRoots(keyList, Web->webtempdir);
+    IdxSvr->LoadFrom(keyList);
+    Miscellaneous->LoadFrom(keyList);
+    SearchEngine->LoadFrom(keyList);
+    Security->LoadFrom(keyList);
+
+    Batch->Validate();
+    Converter->Validate();
+    DocumentRoot->Validate();
+    ExtractPageLimit->Validate();
+    IdxSvr->Validate();
+    Miscellaneous->Validate();
+    SearchEngine->Validate();
+    Security->Validate();
+    Web->Validate();
+    WebInterface->Validate();
+
+    CrossCheck();
+    Valid = true;
+  } catch (const std::exception& e) {
+    ErrorMessage = e.what();
+  }
+}
+
+void TKestrovaIni::CheckNotUnderRoots(const std::string& Path, const std::string& KeyName) const {
+  if (DocumentRoot->Roots.IsUnderDocumentRoot(Path))
+    throw Exception(KeyName + "がいずれかのdocument_root以下に指定されています.path=" + Path);
+  if (DocumentRoot->Roots.IsUnderRziRoot(Path))
+    throw Exception(KeyName + "がいずれかのrzi_root以下に指定されています.path=" + Path);
+}
+
+namespace {
+
+// One trailing '\' removed, judged on characters so that the second byte of
+// a double-byte character is never taken for it.
+std::string WithoutTrailingDelimiter(const std::string& path) {
+  std::u16string wide = platform::ToWide(path);
+  if (!wide.empty() && wide.back() == u'\\') wide.pop_back();
+  return platform::FromWide(wide);
+}
+
+}  // namespace
+
+void TKestrovaIni::CheckPaths(const std::vector<std::string>& Paths, const std::vector<std::string>& KeyNames,
+                              const std::vector<bool>& AlwaysCheck) const {
+  for (std::size_t i = 0; i < Paths.size(); ++i)
+    if (AlwaysCheck[i] || !Paths[i].empty()) CheckNotUnderRoots(Paths[i], KeyNames[i]);
+  std::vector<std::string> bare;
+  bare.reserve(Paths.size());
+  for (const std::string& path : Paths) bare.push_back(WithoutTrailingDelimiter(path));
+  for (std::size_t i = 0; i < bare.size(); ++i)
+    for (std::size_t j = 0; j < bare.size(); ++j)
+      if (i != j && platform::SameTextIgnoreCase(bare[i], bare[j]))
+        RaiseError(KeyNames[i] + "と" + KeyNames[j] + "に同じパスを指定することは許可されていません.");
+}
+
+void TKestrovaIni::CrossCheck() {
+  CheckPaths({Web->accesslog_dir, IdxSvr->actionqueue_savepath, IdxSvr->idxserverlog_savepath, Web->webtempdir,
+              Web->webdocroot, Batch->GetWorkDir(), Batch->GetLogDir()},
+             {"accesslog_dir", "actionqueue_savepath", "idxserverlog_savepath", "webtempdir", "webdocroot",
+              "batch_work_dir", "batch_log_dir"},
+             {false, true, true, true, true, true, true});
+  if (Web->windows_authentication && Security->fixed_groupid_list.Count() > 0)
+    throw Exception("windows_authentication=1の場合にはfixed_groupid_listは使用できません");
 }

@@ -353,3 +353,39 @@ class TKvIniExtractPageLimit : public TKvIniSection {
   // The names as written, each with its TIntegerObject; lookups ignore case.
   THashedStringList Limits;
 };
+
+// The server's configuration document: finds the file, reads its main
+// section, hands the keys to the ten sections, validates each, then checks
+// the rules that span sections. Load never raises for a configuration error.
+class TKestrovaIni : public TObject {
+ public:
+  TKestrovaIni();
+  ~TKestrovaIni() override;
+
+  // An empty name reads the document found at start (IniFileName).
+  void Load(const std::string& FileName = "");
+  void GetLoaded(bool& loaded) const { loaded = Valid; }
+
+  bool Valid = false;
+  std::string ErrorMessage;
+  std::unique_ptr<TKvIniBatch> Batch;
+  std::unique_ptr<TKvIniConverter> Converter;
+  std::unique_ptr<TKvIniDocumentRoot> DocumentRoot;
+  std::unique_ptr<TKvIniExtractPageLimit> ExtractPageLimit;
+  std::unique_ptr<TKvIniIdxSvr> IdxSvr;
+  std::unique_ptr<TKvIniMiscellaneous> Miscellaneous;
+  std::unique_ptr<TKvIniSearchEngine> SearchEngine;
+  std::unique_ptr<TKvIniSecurity> Security;
+  std::unique_ptr<TKvIniWeb> Web;
+  std::unique_ptr<TKvIniWebInterface> WebInterface;
+
+  // "Kestrova" or "Main", whichever holds keys; raises when both or neither do.
+  static std::string FindMainSection(const TKvIniFile& file);
+  // Raises when the path lies in a document root or below an rzi_root.
+  void CheckNotUnderRoots(const std::string& Path, const std::string& KeyName) const;
+  // The folders must lie outside the roots (empty ones only when flagged)
+  // and differ from each other.
+  void CheckPaths(const std::vector<std::string>& Paths, const std::vector<std::string>& KeyNames,
+                  const std::vector<bool>& AlwaysCheck) const;
+  void CrossCheck();
+};

@@ -127,15 +127,23 @@ TEST(ConsoleTest, OptionsAndUsage) {
     int status;
     bool usageOnOut, usageOnErr;
   } cases[] = {
-      {{"--help"}, 0, true, false}, {{"-h"}, 0, true, false},       {{"--bogus"}, 2, false, true},
-      {{}, 2, false, true},         {{"--folder"}, 2, false, true},
+      {{"--help"}, 0, true, false},
+      {{"-h"}, 0, true, false},
+      {{"--bogus"}, 2, false, true},
+      {{"--folder"}, 2, false, true},
+      {{"--config"}, 2, false, true},
+      {{"--config="}, 2, false, true},
+      {{"--folder", "x", "--config", "y"}, 2, false, true},
+      {{"--folder", "x", "--check-config"}, 2, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
     const Outcome o = RunRepair(c.args);
     EXPECT_EQ(o.status, c.status);
-    EXPECT_EQ(o.out.find("Usage: KvAccesslogRepair --folder DIR") != std::string::npos, c.usageOnOut);
-    EXPECT_EQ(o.err.find("使い方: KvAccesslogRepair --folder フォルダ") != std::string::npos, c.usageOnErr);
+    EXPECT_EQ(o.out.find("Usage: KvAccesslogRepair [--config FILE] [--check-config]") != std::string::npos,
+              c.usageOnOut);
+    EXPECT_EQ(o.err.find("使い方: KvAccesslogRepair [--config ファイル] [--check-config]") != std::string::npos,
+              c.usageOnErr);
     if (!c.usageOnOut) {
       EXPECT_EQ(o.out, "");
     }

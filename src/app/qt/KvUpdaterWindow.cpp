@@ -62,8 +62,11 @@ TKvUpdaterWindow::TKvUpdaterWindow() {
   }
 }
 
+void TKvUpdaterWindow::FormCreate(const std::string& iniFileName) { FForm->FormCreate(iniFileName); }
+
 TKvUpdaterWindow::~TKvUpdaterWindow() {
   // The form drives this view; it goes first. Qt frees the child widgets.
+  FForm->FormDestroy();
   FForm.reset();
   if (FWaitCursor) QApplication::restoreOverrideCursor();
 }

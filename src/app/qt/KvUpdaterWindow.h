@@ -14,6 +14,11 @@ class TKvUpdaterWindow : public QWidget, public IKvUpdaterView {
   TKvUpdaterWindow();
   ~TKvUpdaterWindow() override;
 
+  // The start-up checks: loads the configuration (the default document when
+  // the name is empty) and shows its folder, or shows why not and ends the
+  // application.
+  void FormCreate(const std::string& iniFileName = "");
+
   std::string Caption(TKvControl control) const override;
   void SetCaption(TKvControl control, const std::string& text) override;
   void SetVisible(TKvControl control, bool visible) override;
