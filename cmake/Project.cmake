@@ -36,6 +36,14 @@ function(kv_library name)
   target_link_libraries(kv_${name} PUBLIC ${ARGN})
 endfunction()
 
+# kv_test_environment(TARGET) gives a test program its environment defaults
+# (tests/support/TestEnvironment.cpp).
+function(kv_test_environment target)
+  target_sources(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support/TestEnvironment.cpp)
+  target_compile_definitions(${target} PRIVATE KV_TEST_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
+                                               KV_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
+endfunction()
+
 # kv_tests(NAME DEPS...) builds tests/NAME/*.cpp into one GoogleTest program.
 function(kv_tests name)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
@@ -43,10 +51,10 @@ function(kv_tests name)
     return()
   endif()
   add_executable(test_${name} ${sources})
+  kv_test_environment(test_${name})
   target_compile_options(test_${name} PRIVATE ${KV_WARNINGS})
   target_include_directories(test_${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(test_${name} PRIVATE ${ARGN} kv_testsupport GTest::gtest GTest::gtest_main)
   gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT
-    "KV_BIN_DIR=${CMAKE_BINARY_DIR}/bin;KV_SOURCE_DIR=${PROJECT_SOURCE_DIR};KESTROVA_REGISTRY=${PROJECT_SOURCE_DIR}/tests/data/registry-no-dispatcher.reg")
+    PROPERTIES ENVIRONMENT "KV_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
 endfunction()
