@@ -19,6 +19,8 @@ case $NAME in
                      src/base/NumberParse.cpp "${BASE[@]}") ;;
   inisection) SOURCES=(tests/fuzz/inisection/IniSectionFuzz.cpp src/config/*.cpp src/common/*.cpp src/diagnostics/*.cpp
                        src/base/*.cpp src/platform/posix/*.cpp) ;;
+  inidocument) SOURCES=(tests/fuzz/inidocument/IniDocumentFuzz.cpp src/config/*.cpp src/common/*.cpp
+                        src/diagnostics/*.cpp src/base/*.cpp src/platform/posix/*.cpp) ;;
   *) echo "unknown fuzz target: $NAME" >&2; exit 2 ;;
 esac
 CORPUS=tests/fuzz/corpus/$NAME
