@@ -15,12 +15,20 @@ if(KV_TSAN)
   add_link_options(-fsanitize=thread)
 endif()
 
+# The operating system's own layer: posix/ today, win32/ for the native
+# Windows programs.
+if(WIN32)
+  set(KV_NATIVE win32)
+else()
+  set(KV_NATIVE posix)
+endif()
+
 # kv_library(NAME DEPS...) builds src/NAME into the static library kv_NAME from
-# every source file in the folder (and, for platform, its posix/ subfolder).
+# every source file in the folder (and, for platform, its native subfolder).
 function(kv_library name)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(name STREQUAL "platform")
-    file(GLOB native CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/posix/*.cpp)
+    file(GLOB native CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${KV_NATIVE}/*.cpp)
     list(APPEND sources ${native})
   endif()
   if(NOT sources)
@@ -55,6 +63,23 @@ function(kv_tests name)
   target_compile_options(test_${name} PRIVATE ${KV_WARNINGS})
   target_include_directories(test_${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(test_${name} PRIVATE ${ARGN} kv_testsupport GTest::gtest GTest::gtest_main)
-  gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "KV_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+  kv_discover_tests(test_${name} PROPERTIES ENVIRONMENT "KV_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+endfunction()
+
+# kv_discover_tests(TARGET ARGS...) registers a test program's tests. A cross
+# build lists them when ctest runs, so that building never starts the emulator.
+function(kv_discover_tests target)
+  if(CMAKE_CROSSCOMPILING)
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 120 DISCOVERY_MODE PRE_TEST ${ARGN})
+  else()
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 ${ARGN})
+  endif()
+endfunction()
+
+# kv_program(TARGET SOURCES...) builds a program whose entry is ProgramMain
+# (platform/ProgramEntry.h).
+function(kv_program target)
+  add_executable(${target} ${ARGN})
+  target_compile_options(${target} PRIVATE ${KV_WARNINGS})
+  target_link_libraries(${target} PRIVATE kv_entry)
 endfunction()

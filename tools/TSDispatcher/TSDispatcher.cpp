@@ -5,12 +5,14 @@
 #include <iostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "TSPacket.h"
 #include "platform/CodePage.h"
 #include "platform/File.h"
 #include "platform/Path.h"
 #include "platform/Process.h"
+#include "platform/ProgramEntry.h"
 #include "platform/Window.h"
 
 namespace {
@@ -56,19 +58,19 @@ class Output {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int ProgramMain(const std::vector<std::string>& args) {
   std::string output;
   bool once = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
     if (arg == "--help") {
       std::cout << kUsage;
       return 0;
     }
     if (arg == "--once") {
       once = true;
-    } else if (arg == "--output" && i + 1 < argc) {
-      output = platform::FromNativePath(argv[++i]);
+    } else if (arg == "--output" && i + 1 < args.size()) {
+      output = platform::FromNativePath(args[++i]);
     } else {
       std::cerr << "TSDispatcher: unknown argument " << arg << "\n" << kUsage;
       return 2;

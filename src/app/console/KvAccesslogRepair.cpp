@@ -15,6 +15,7 @@
 #include "diagnostics/RsClasses.h"
 #include "platform/Console.h"
 #include "platform/File.h"
+#include "platform/ProgramEntry.h"
 
 namespace {
 
@@ -126,8 +127,8 @@ int CheckConfig(const std::string& configFile) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const std::vector<std::string_view> args(argv + 1, argv + argc);
+int ProgramMain(const std::vector<std::string>& arguments) {
+  const std::vector<std::string_view> args(arguments.begin(), arguments.end());
   std::optional<std::string> folder;
   std::optional<std::string> config;
   bool checkConfig = false;
