@@ -1,0 +1,61 @@
+# Wine for the Windows programs, sourced by the project's scripts: a private
+# prefix whose ANSI code page is 932 as on the target machines, and an X
+# display for the windows the programs create.
+#
+#   wine_run STATE COMMAND...   sets up STATE (prefix, locale), starts Xvfb
+#                               and a persistent wineserver, runs the
+#                               command, and stops both whatever it returns.
+
+# Exports the environment and creates what is missing in STATE.
+wine_environment() {
+  local state=$1
+  mkdir -p "$state"
+  export WINEPREFIX=$state/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+  # Wine takes its ANSI code page from the Unix locale; a Japanese one is
+  # generated privately so that nothing of the machine's changes.
+  export LOCPATH=$state/locale LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+  if [ ! -f "$LOCPATH/ja_JP.UTF-8/LC_CTYPE" ]; then
+    mkdir -p "$LOCPATH"
+    localedef -i ja_JP -f UTF-8 "$LOCPATH/ja_JP.UTF-8"
+  fi
+  if [ ! -f "$WINEPREFIX/.kv-ready" ]; then
+    echo "== creating the Wine prefix $WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+    # Windows placed by the program itself, as on Windows, not by the X
+    # server's window manager; the window's font maps to a font of the same
+    # metrics that Debian has.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /d IPAPGothic /f >/dev/null
+    wineserver -w
+    touch "$WINEPREFIX/.kv-ready"
+  fi
+}
+
+# Starts Xvfb on a free display and exports DISPLAY.
+wine_start_display() {
+  local fifo
+  fifo=$(mktemp -u)
+  mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  KV_XVFB_PID=$!
+  read -r display <"$fifo"
+  rm -f "$fifo"
+  export DISPLAY=:$display
+}
+
+wine_run() {
+  local state=$1 rc=0
+  shift
+  wine_environment "$state"
+  wine_start_display
+  # A persistent server and one finished program before the tests: otherwise
+  # each test program starts the server and Wine's background processes,
+  # which keep the test's pipes open and stall the run.
+  wineserver -p
+  wine cmd /c exit >/dev/null 2>&1 || true
+  "$@" || rc=$?
+  wineserver -k || true
+  kill "$KV_XVFB_PID" 2>/dev/null || true
+  wait "$KV_XVFB_PID" 2>/dev/null || true
+  return $rc
+}
