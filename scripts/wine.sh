@@ -13,11 +13,12 @@ wine_environment() {
   export WINEPREFIX=$state/prefix WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
   # Wine takes its ANSI code page from the Unix locale; a Japanese one is
   # generated privately so that nothing of the machine's changes.
-  export LOCPATH=$state/locale LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+  export LOCPATH=$state/locale
   if [ ! -f "$LOCPATH/ja_JP.UTF-8/LC_CTYPE" ]; then
     mkdir -p "$LOCPATH"
     localedef -i ja_JP -f UTF-8 "$LOCPATH/ja_JP.UTF-8"
   fi
+  export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
   if [ ! -f "$WINEPREFIX/.kv-ready" ]; then
     echo "== creating the Wine prefix $WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
