@@ -70,8 +70,18 @@ function(kv_tests name)
   target_compile_options(test_${name} PRIVATE ${KV_WARNINGS})
   target_include_directories(test_${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(test_${name} PRIVATE ${ARGN} kv_testsupport GTest::gtest GTest::gtest_main)
-  kv_discover_tests(test_${name} PROPERTIES ENVIRONMENT "KV_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+  set(properties ENVIRONMENT "KV_BIN_DIR=${CMAKE_BINARY_DIR}/bin")
+  if(WIN32 AND name IN_LIST KV_SESSION_TEST_LAYERS)
+    list(APPEND properties RESOURCE_LOCK windows_session)
+  endif()
+  kv_discover_tests(test_${name} PROPERTIES ${properties})
 endfunction()
+
+# On Windows the windows and the registry belong to the session, shared by
+# every test program (POSIX tests get private ones): the tests of the layers
+# that start the dispatcher, find windows or name it in the registry run one
+# at a time.
+set(KV_SESSION_TEST_LAYERS platform diagnostics common config app)
 
 # kv_discover_tests(TARGET ARGS...) registers a test program's tests. A cross
 # build lists them when ctest runs, so that building never starts the emulator.

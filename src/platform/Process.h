@@ -32,7 +32,9 @@ int StartProcess(std::string_view commandLine, std::uint32_t& processId);
 bool WaitForInputIdle(std::uint32_t processId, int timeoutMs);
 
 // After this call SIGTERM and SIGINT no longer end the process; they set the
-// flag that TerminationRequested reads and interrupt waits.
+// flag that TerminationRequested reads and interrupt waits. On Windows the
+// console's control events and a WM_CLOSE to one of the process's windows do
+// the same, interrupting the alertable waits of the calling thread.
 void CatchTerminationRequests();
 bool TerminationRequested();
 

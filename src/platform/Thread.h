@@ -22,7 +22,8 @@ class Semaphore {
   // Raises the count by one; false when it would pass the maximum.
   bool Release();
   // timeoutMs -1 waits without limit, 0 polls. A signal handled on the thread
-  // ends the wait with kInterrupted.
+  // (Windows: an asynchronous procedure call run on it) ends the wait with
+  // kInterrupted.
   WaitResult Wait(int timeoutMs);
 
  private:

@@ -38,11 +38,14 @@ class MessageWindow {
   MessageWindow(const MessageWindow&) = delete;
   MessageWindow& operator=(const MessageWindow&) = delete;
 
-  // Registers the window; 0 or the error code.
+  // Registers the window; 0 or the error code. The window belongs to the
+  // calling thread: ServeOne and Destroy are called there (Windows delivers
+  // a window's messages to the thread that created it).
   int Create(std::string_view className, std::string_view title, CopyDataHandler handler);
   WindowHandle Handle() const;
   // Waits up to timeoutMs (-1: no limit) for one message and serves it.
-  // A signal ends the wait early.
+  // A signal (Windows: an asynchronous procedure call) ends the wait early.
+  // An exception of the handler leaves here, after the sender got 0.
   Served ServeOne(int timeoutMs);
   void Destroy();
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "diagnostics/RsTextAppenderUnit.h"
@@ -33,7 +33,7 @@ TEST(TextAppender, WritesExactBytesInCallOrder) {
 
 TEST(TextAppender, FailedLinesAreDroppedAndTheNextOnesWritten) {
   TempDir dir;
-  mkdir(dir.Native("a folder.log").c_str(), 0700);
+  std::filesystem::create_directory(dir.Native("a folder.log"));
   {
     TRsTextAppender appender;
     appender.Append("lost", dir.System("missing\\x.log"));

@@ -31,7 +31,8 @@ const char kUsage[] =
     "  --once         end after the first session-close message\n"
     "  --help         show this text\n"
     "\n"
-    "SIGTERM or SIGINT ends the dispatcher and removes its window.\n";
+    "SIGTERM or SIGINT (on Windows Ctrl+C, Ctrl+Break or closing its window) ends the\n"
+    "dispatcher and removes its window.\n";
 
 class Output {
  public:
