@@ -1,9 +1,17 @@
 // A whole repair run of the window's logic, driven through a scripted view.
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
@@ -127,12 +135,15 @@ TEST_F(RunTest, CountsAndRepairsOnlyRegularLogFiles) {
   WriteFile(dir.Native("one.log"), kNeedsCorrection);
   WriteFile(dir.Native("two.log"), kClean);
   WriteFile(dir.Native("three.LOG"), "x,y\n");
-  ASSERT_EQ(mkdir(dir.Native("old.log").c_str(), 0755), 0);
+  ASSERT_TRUE(std::filesystem::create_directory(dir.Native("old.log")));
   WriteFile(dir.Native("old.log/inner.log"), kNeedsCorrection);
+#ifndef _WIN32
+  // Wine makes neither named pipes in a folder nor symbolic links.
   ASSERT_EQ(mkfifo(dir.Native("pipe.log").c_str(), 0644), 0);
   ASSERT_EQ(symlink("one.log", dir.Native("link.txt").c_str()), 0);
   ASSERT_EQ(symlink("nowhere", dir.Native("dangling.log").c_str()), 0);
   ASSERT_EQ(symlink("old.log", dir.Native("folderlink.log").c_str()), 0);
+#endif
   SetFolder(dir.System());
 
   form.btnExecuteClick();
@@ -198,7 +209,7 @@ TEST_F(RunTest, ErrorInThirdFileEndsTheRunAndRestoresTheControls) {
   // After the second file, no temporary file can be created for any file.
   view.onPump = [&](int pump) {
     if (pump == 3)
-      for (const std::string& name : names) mkdir(dir.Native(name + ".temp").c_str(), 0755);
+      for (const std::string& name : names) std::filesystem::create_directory(dir.Native(name + ".temp"));
   };
   form.btnExecuteClick();
 
@@ -213,7 +224,7 @@ TEST_F(RunTest, ErrorInThirdFileEndsTheRunAndRestoresTheControls) {
   ExpectIdle();
 
   // A new run can start and repairs the rest.
-  for (const std::string& name : names) rmdir(dir.Native(name + ".temp").c_str());
+  for (const std::string& name : names) std::filesystem::remove(dir.Native(name + ".temp"));
   view.onPump = nullptr;
   form.btnExecuteClick();
   EXPECT_EQ(view.messages, std::vector<std::string>{"完了しました"});
@@ -236,8 +247,15 @@ TEST_F(RunTest, FolderWithOrWithoutTrailingDelimiterIsHandledAlike) {
 
 TEST_F(RunTest, FolderEndingInDoubleByteCharacterWithDelimiterByteGetsItsOwnDelimiter) {
   // "表" in Shift-JIS is 0x95 0x5C: its second byte is the byte of '\'.
+#ifdef _WIN32
+  // Native names are in the system code page.
+  if (GetACP() != platform::kCodePageShiftJis) GTEST_SKIP() << "the system code page is not Shift-JIS";
+  const std::string native = dir.Native("\x95\x5c");
+  ASSERT_TRUE(CreateDirectoryA(native.c_str(), nullptr));
+#else
   const std::string native = dir.Native("\xe8\xa1\xa8");
   ASSERT_EQ(mkdir(native.c_str(), 0755), 0);
+#endif
   WriteFile(native + "/a.log", kNeedsCorrection);
   platform::ScopedCodePage sjis(platform::kCodePageShiftJis);
   const std::string folder = platform::FromNativePath(native);
@@ -250,15 +268,25 @@ TEST_F(RunTest, FolderEndingInDoubleByteCharacterWithDelimiterByteGetsItsOwnDeli
 
 TEST_F(RunTest, NamesTheCodePageCannotHoldAreSkipped) {
   WriteFile(dir.Native("a.log"), kNeedsCorrection);
-  WriteFile(dir.Native("caf\xc3\xa9.log"), kNeedsCorrection);  // no "é" in Shift-JIS
-  WriteFile(dir.Native("caf?.log"), kClean);                   // what "é" would become
+#ifdef _WIN32
+  // No "é" in Shift-JIS; "?", what it would become, cannot be in a name.
+  const std::filesystem::path cafe = std::filesystem::path(dir.Native()) / L"caf\u00e9.log";
+  std::ofstream(cafe, std::ios::binary) << kNeedsCorrection;
+  const char* const kExpectedCount = "チェック数: 1 / 1";
+#else
+  const std::string cafe = dir.Native("caf\xc3\xa9.log");
+  WriteFile(cafe, kNeedsCorrection);          // no "é" in Shift-JIS
+  WriteFile(dir.Native("caf?.log"), kClean);  // what "é" would become
+  const char* const kExpectedCount = "チェック数: 2 / 2";
+#endif
   platform::ScopedCodePage sjis(platform::kCodePageShiftJis);
   SetFolder(dir.System());
   form.btnExecuteClick();
   EXPECT_TRUE(view.errors.empty());
-  EXPECT_EQ(view.pumps.back().progress, "チェック数: 2 / 2");
+  EXPECT_EQ(view.pumps.back().progress, kExpectedCount);
   EXPECT_EQ(view.pumps.back().progress2, "更新数: 1");
-  EXPECT_EQ(ReadFile(dir.Native("caf\xc3\xa9.log")), kNeedsCorrection);
+  std::ifstream in(cafe, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kNeedsCorrection);
 }
 
 TEST_F(RunTest, FileAppearingAfterTheCountIsRepairedBeyondTheTotal) {

@@ -147,7 +147,22 @@ int CreateDirectories(const std::string& path) {
   return IsFolder(wide) ? 0 : ERROR_ALREADY_EXISTS;
 }
 
-int DeleteFile(const std::string& path) { return DeleteFileW(Wide(path).c_str()) ? 0 : Failure(); }
+int DeleteFile(const std::string& path) {
+  const std::wstring wide = Wide(path);
+  if (DeleteFileW(wide.c_str())) return 0;
+  const int err = Failure();
+  // As on POSIX, a file's own read-only mark does not keep it from being
+  // deleted: a temporary file that took the mark from the file it was to
+  // replace would otherwise stay behind.
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (err != ERROR_ACCESS_DENIED || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY) ||
+      !SetFileAttributesW(wide.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
+    return err;
+  if (DeleteFileW(wide.c_str())) return 0;
+  const int again = Failure();
+  SetFileAttributesW(wide.c_str(), attributes);
+  return again;
+}
 
 int RenameFile(const std::string& from, const std::string& to) {
   return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), 0) ? 0 : Failure();
@@ -163,9 +178,16 @@ int ReplaceFile(const std::string& from, const std::string& to) {
   // causes are retried a few times with a growing pause.
   constexpr int kTries = 5;
   for (int attempt = 1;; ++attempt) {
-    if (MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return 0;
+    // A rename over a file that is open fails even where the holders share
+    // deleting; the system's own replace lets such holders keep the old file.
+    const bool replaced =
+        GetFileAttributesW(b.c_str()) == INVALID_FILE_ATTRIBUTES
+            ? MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+            : ::ReplaceFileW(b.c_str(), a.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+    if (replaced) return 0;
     const int err = Failure();
-    const bool transient = err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED || err == ERROR_LOCK_VIOLATION;
+    const bool transient = err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED ||
+                           err == ERROR_LOCK_VIOLATION || err == ERROR_UNABLE_TO_REMOVE_REPLACED;
     if (!transient || attempt == kTries) return err;
     Sleep(static_cast<DWORD>(50 * attempt));
   }
