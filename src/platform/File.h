@@ -57,7 +57,7 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  bool IsOpen() const { return FHandle >= 0; }
+  bool IsOpen() const { return FHandle != -1; }
 
   // Opens an existing file for reading. With denyWriters, a file that another
   // process holds open for writing fails to open (POSIX: a read lease, where
@@ -93,7 +93,8 @@ class File {
  private:
   void Release() noexcept;
 
-  int FHandle = -1;
+  // A descriptor, or a handle where that is wider; -1 when closed.
+  std::intptr_t FHandle = -1;
   bool FLeased = false;
   unsigned FLeaseBreaks = 0;
 };

@@ -1,11 +1,22 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+// The system's names for its own functions, which the platform layer uses too.
+#undef DeleteFile
+#undef ReplaceFile
+#else
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <thread>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -19,6 +30,57 @@ using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
+namespace {
+
+#ifdef _WIN32
+constexpr int kFileExists = ERROR_FILE_EXISTS;
+constexpr int kRenameTargetExists = ERROR_ALREADY_EXISTS;
+constexpr int kNoSuchFile = ERROR_FILE_NOT_FOUND;
+
+std::wstring Wide(const std::string& path) {
+  const std::u16string wide = platform::ToWide(path);
+  return std::wstring(wide.begin(), wide.end());
+}
+
+// A handle of this process stands for another process: share modes are
+// checked between handles.
+HANDLE OpenShared(const std::string& path, DWORD access, DWORD share) {
+  return CreateFileW(Wide(path).c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// False where links cannot be made (without the right, or under Wine, whose
+// call reports success and makes none).
+bool MakeLink(const std::string& target, const std::string& link) {
+  if (!CreateSymbolicLinkW(Wide(link).c_str(), Wide(target).c_str(), SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE))
+    return false;
+  const DWORD attributes = GetFileAttributesW(Wide(link).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+#else
+constexpr int kFileExists = EEXIST;
+constexpr int kRenameTargetExists = EEXIST;
+constexpr int kNoSuchFile = ENOENT;
+
+bool MakeLink(const std::string& target, const std::string& link) { return symlink(target.c_str(), link.c_str()) == 0; }
+#endif
+
+}  // namespace
+
+#ifdef _WIN32
+TEST(Path, SystemPathsAreNativeAndLinksResolveToTheFullPath) {
+  EXPECT_EQ(platform::ToNativePath("C:\\x\\y.log"), "C:\\x\\y.log");
+  EXPECT_EQ(platform::FromNativePath("\\\\server\\share\\x"), "\\\\server\\share\\x");
+  TempDir dir;
+  WriteFile(dir.Native("a.log"), "x");
+  const std::string resolved = platform::ResolveLinks(dir.System("a.log"));
+  EXPECT_EQ(resolved.rfind("\\\\?\\", 0), std::string::npos) << resolved;  // no long-path prefix
+  ASSERT_GE(resolved.size(), 7u);
+  EXPECT_EQ(resolved.substr(resolved.size() - 6), "\\a.log");
+  EXPECT_EQ(resolved[1], ':');
+  EXPECT_TRUE(platform::FileExists(resolved));
+  EXPECT_EQ(platform::ResolveLinks(dir.System("missing")), "");
+}
+#else
 TEST(Path, WindowsPathsMapToPosixAndBack) {
   EXPECT_EQ(platform::ToNativePath("C:\\x\\y.log"), "/x/y.log");
   EXPECT_EQ(platform::ToNativePath("\\tmp\\a"), "/tmp/a");
@@ -29,6 +91,7 @@ TEST(Path, WindowsPathsMapToPosixAndBack) {
   EXPECT_EQ(platform::ToNativePath("\\d\\\x83\x5C"), "/d/ソ");
   EXPECT_EQ(platform::FromNativePath("/d/ソ"), "\\d\\\x83\x5C");
 }
+#endif
 
 TEST(DirectorySearch, WildcardsIgnoreAsciiCaseAndOnlyRegularFilesAreFiles) {
   TempDir dir;
@@ -36,28 +99,54 @@ TEST(DirectorySearch, WildcardsIgnoreAsciiCaseAndOnlyRegularFilesAreFiles) {
   WriteFile(dir.Native("ACCESS.LOG"), "x");
   WriteFile(dir.Native("b.txt"), "x");
   WriteFile(dir.Native("x.logx"), "x");
-  mkdir(dir.Native("old.log").c_str(), 0755);
+  std::filesystem::create_directory(dir.Native("old.log"));
+  const bool links =
+      MakeLink(dir.Native("a.log"), dir.Native("link.log")) && MakeLink(dir.Native("none"), dir.Native("dangling.log"));
+  std::vector<std::string> expectedFiles{"ACCESS.LOG", "a.log"}, expectedFolders{"old.log"};
+  if (links) {
+    expectedFiles.push_back("link.log");
+    expectedFolders.push_back("dangling.log");
+  } else {
+    std::filesystem::remove(dir.Native("link.log"));
+  }
+#ifndef _WIN32
+  ASSERT_TRUE(links);
   mkfifo(dir.Native("pipe.log").c_str(), 0644);
-  symlink(dir.Native("a.log").c_str(), dir.Native("link.log").c_str());
-  symlink(dir.Native("none").c_str(), dir.Native("dangling.log").c_str());
   int sock = socket(AF_UNIX, SOCK_STREAM, 0);
   sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   std::string sockPath = dir.Native("sock.log");
   std::copy(sockPath.begin(), sockPath.end(), addr.sun_path);
   ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  expectedFolders.insert(expectedFolders.end(), {"pipe.log", "sock.log"});
+#endif
 
   platform::DirectorySearch search;
   ASSERT_TRUE(search.Open(platform::ToWide(dir.System("*.log"))));
   std::vector<std::string> files, folders;
   platform::DirectoryEntry e;
   while (search.Next(e)) (e.isDirectory ? folders : files).push_back(platform::FromWide(e.name));
+  EXPECT_EQ(search.Error(), 0);
+#ifndef _WIN32
   close(sock);
+#endif
   std::sort(files.begin(), files.end());
   std::sort(folders.begin(), folders.end());
-  EXPECT_EQ(files, (std::vector<std::string>{"ACCESS.LOG", "a.log", "link.log"}));
-  EXPECT_EQ(folders, (std::vector<std::string>{"dangling.log", "old.log", "pipe.log", "sock.log"}));
+  std::sort(expectedFiles.begin(), expectedFiles.end());
+  std::sort(expectedFolders.begin(), expectedFolders.end());
+  EXPECT_EQ(files, expectedFiles);
+  EXPECT_EQ(folders, expectedFolders);
   EXPECT_FALSE(search.Open(platform::ToWide(dir.System("missing\\*.log"))));
+  // A folder without a match is an empty search, a missing single name none.
+  ASSERT_TRUE(search.Open(platform::ToWide(dir.System("*.none"))));
+  EXPECT_FALSE(search.Next(e));
+  EXPECT_EQ(search.Error(), 0);
+  EXPECT_FALSE(search.Open(platform::ToWide(dir.System("b.none"))));
+  ASSERT_TRUE(search.Open(platform::ToWide(dir.System("b.txt"))));
+  ASSERT_TRUE(search.Next(e));
+  EXPECT_EQ(e.name, u"b.txt");
+  EXPECT_EQ(e.size, 1u);
+  EXPECT_FALSE(search.Next(e));
 }
 
 TEST(DirectorySearch, PatternMatching) {
@@ -72,10 +161,15 @@ TEST(DirectorySearch, PatternMatching) {
 TEST(File, ExclusiveCreationNeverFollowsOrReuses) {
   TempDir dir;
   WriteFile(dir.Native("target"), "keep");
-  symlink(dir.Native("target").c_str(), dir.Native("link").c_str());
   platform::File f;
-  EXPECT_EQ(f.CreateExclusive(dir.System("link")), EEXIST);
-  EXPECT_EQ(f.CreateExclusive(dir.System("target")), EEXIST);
+  const bool link = MakeLink(dir.Native("target"), dir.Native("link"));
+#ifndef _WIN32
+  ASSERT_TRUE(link);
+#endif
+  if (link) {
+    EXPECT_EQ(f.CreateExclusive(dir.System("link")), kFileExists);
+  }
+  EXPECT_EQ(f.CreateExclusive(dir.System("target")), kFileExists);
   EXPECT_EQ(ReadFile(dir.Native("target")), "keep");
   ASSERT_EQ(f.CreateExclusive(dir.System("new")), 0);
   EXPECT_EQ(f.Write("abc", 3), 0);
@@ -88,14 +182,102 @@ TEST(File, PlainRenameRefusesAnExistingTargetAndReplaceDoesNot) {
   TempDir dir;
   WriteFile(dir.Native("a"), "A");
   WriteFile(dir.Native("b"), "B");
-  EXPECT_EQ(platform::RenameFile(dir.System("a"), dir.System("b")), EEXIST);
+  EXPECT_EQ(platform::RenameFile(dir.System("a"), dir.System("b")), kRenameTargetExists);
   EXPECT_EQ(ReadFile(dir.Native("b")), "B");
   EXPECT_EQ(platform::ReplaceFile(dir.System("a"), dir.System("b")), 0);
   EXPECT_EQ(ReadFile(dir.Native("b")), "A");
   EXPECT_EQ(platform::RenameFile(dir.System("b"), dir.System("c")), 0);
+  EXPECT_EQ(platform::RenameFile(dir.System("gone"), dir.System("d")), kNoSuchFile);
+#ifdef _WIN32
+  // The system's sentence without its line end and period, as callers
+  // append their own.
+  const std::string text = platform::ErrorText(kNoSuchFile);
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.back(), '.') << text;
+#else
   EXPECT_EQ(platform::ErrorText(ENOENT), "No such file or directory");
+#endif
 }
 
+#ifdef _WIN32
+TEST(File, ReadingRefusesAFileOpenForWriting) {
+  TempDir dir;
+  WriteFile(dir.Native("log"), "x");
+  platform::File reader;
+  HANDLE writer = OpenShared(dir.System("log"), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(reader.OpenRead(dir.System("log"), true), ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(reader.OpenRead(dir.System("log"), false), 0);  // without the guard it opens
+  CloseHandle(writer);
+
+  ASSERT_EQ(reader.OpenRead(dir.System("log"), true), 0);
+  // While it is open, no writer gets in.
+  EXPECT_EQ(OpenShared(dir.System("log"), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(reader.WriterAppeared());
+  HANDLE other = OpenShared(dir.System("log"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  EXPECT_NE(other, INVALID_HANDLE_VALUE);  // readers still do
+  CloseHandle(other);
+}
+
+TEST(File, ReplaceWaitsForABriefHolderAndGivesUpOnAPersistentOne) {
+  TempDir dir;
+  WriteFile(dir.Native("new"), "N");
+  WriteFile(dir.Native("log"), "O");
+  // Held without FILE_SHARE_DELETE, as a virus scanner does for a moment.
+  HANDLE held = OpenShared(dir.System("log"), GENERIC_READ, FILE_SHARE_READ);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread release([held] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(120));
+    CloseHandle(held);
+  });
+  const int brief = platform::ReplaceFile(dir.System("new"), dir.System("log"));
+  release.join();
+  EXPECT_EQ(brief, 0);
+  EXPECT_EQ(ReadFile(dir.Native("log")), "N");
+
+  WriteFile(dir.Native("new"), "M");
+  held = OpenShared(dir.System("log"), GENERIC_READ, FILE_SHARE_READ);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const auto start = std::chrono::steady_clock::now();
+  const int err = platform::ReplaceFile(dir.System("new"), dir.System("log"));
+  const auto waited = std::chrono::steady_clock::now() - start;
+  CloseHandle(held);
+  EXPECT_TRUE(err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED) << err;
+  EXPECT_GE(waited, std::chrono::milliseconds(400));  // retried, 50 + 100 + 150 + 200 ms
+  EXPECT_EQ(ReadFile(dir.Native("log")), "N");
+  EXPECT_EQ(ReadFile(dir.Native("new")), "M");
+}
+
+TEST(File, InfoIdentifiesTheFileAndAttributesAreCarriedOver) {
+  TempDir dir;
+  WriteFile(dir.Native("old"), "abc");
+  ASSERT_TRUE(SetFileAttributesW(Wide(dir.System("old")).c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  platform::FileInfo old, again;
+  ASSERT_EQ(platform::GetFileInfo(dir.System("old"), old), 0);
+  EXPECT_TRUE(old.isRegular);
+  EXPECT_EQ(old.size, 3u);
+  EXPECT_NE(old.lastWriteTime, 0u);
+  platform::File f;
+  ASSERT_EQ(f.CreateExclusive(dir.System("new")), 0);
+  ASSERT_EQ(f.CopyAccessFrom(old), 0);
+  EXPECT_EQ(f.Write("x", 1), 0);  // read-only does not stop this handle
+  ASSERT_EQ(f.SetTimes(nullptr, nullptr, &old.lastWriteTime), 0);
+  ASSERT_EQ(f.Close(), 0);
+  const DWORD attributes = GetFileAttributesW(Wide(dir.System("new")).c_str());
+  EXPECT_TRUE(attributes & FILE_ATTRIBUTE_READONLY);
+  EXPECT_TRUE(attributes & FILE_ATTRIBUTE_HIDDEN);
+  ASSERT_EQ(platform::GetFileInfo(dir.System("new"), again), 0);
+  EXPECT_EQ(again.lastWriteTime, old.lastWriteTime);
+  EXPECT_EQ(again.volume, old.volume);
+  EXPECT_NE(again.fileId, old.fileId);
+  platform::FileInfo same;
+  ASSERT_EQ(platform::GetFileInfo(dir.System("old"), same), 0);
+  EXPECT_EQ(same.fileId, old.fileId);
+  EXPECT_FALSE(platform::GetFileInfo(dir.System("."), same) == 0 && same.isRegular);
+}
+#else
 TEST(File, ReadingRefusesAFileOpenForWriting) {
   TempDir dir;
   WriteFile(dir.Native("log"), "x");
@@ -113,6 +295,7 @@ TEST(File, ReadingRefusesAFileOpenForWriting) {
   EXPECT_FALSE(reader.WriterAppeared());
   EXPECT_EQ(reader.OpenRead(dir.System("log"), false), 0);
 }
+#endif
 
 TEST(File, FoldersAreCreatedWithTheirParents) {
   TempDir dir;

@@ -3,6 +3,13 @@
 
 #include <string>
 
+#ifdef _WIN32
+// The environment functions the tests use, which the Windows C library
+// names differently.
+int setenv(const char* name, const char* value, int overwrite);
+int unsetenv(const char* name);
+#endif
+
 namespace testing_support {
 
 // A fresh folder under the temporary folder, removed with its contents.

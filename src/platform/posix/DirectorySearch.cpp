@@ -12,8 +12,6 @@ namespace platform {
 
 namespace {
 
-char16_t FoldAscii(char16_t c) { return c >= 'A' && c <= 'Z' ? static_cast<char16_t>(c + 32) : c; }
-
 bool HasWildcard(std::u16string_view s) { return s.find_first_of(u"*?") != std::u16string_view::npos; }
 
 FileTime ToFileTime(const statx_timestamp& ts) {
@@ -23,26 +21,6 @@ FileTime ToFileTime(const statx_timestamp& ts) {
 }
 
 }  // namespace
-
-bool MatchesPattern(std::u16string_view name, std::u16string_view pattern) {
-  if (pattern == u"*" || pattern == u"*.*") return true;
-  std::size_t n = 0, p = 0, starP = std::u16string_view::npos, starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == u'?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
-      ++n, ++p;
-    } else if (p < pattern.size() && pattern[p] == u'*') {
-      starP = p++;
-      starN = n;
-    } else if (starP != std::u16string_view::npos) {
-      p = starP + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == u'*') ++p;
-  return p == pattern.size();
-}
 
 struct DirectorySearch::State {
   std::string folder;  // native, with a trailing '/'
