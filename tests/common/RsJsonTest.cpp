@@ -226,6 +226,7 @@ TEST(JsonDoubleByte, SecondByteBackslashIsNoEscapeUnderCodePage932) {
     EXPECT_EQ(a.requireText(0), "\x83\x83\n");
   }
   // Under UTF-8 the same byte is a backslash and escapes the quote.
+  platform::ScopedCodePage utf8(platform::kCodePageUtf8);
   EXPECT_TRUE(ParseError("{\"a\":\"" + so + "\"}").starts_with("Unterminated string"));
   EXPECT_EQ(quoteText(so), "\"\x83\\\\\"");
 }

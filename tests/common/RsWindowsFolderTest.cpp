@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include <algorithm>
 #include <map>
@@ -9,7 +11,9 @@
 
 #include "common/RsWindowsFolder.h"
 #include "platform/CodePage.h"
+#include "platform/File.h"
 #include "platform/Locale.h"
+#include "platform/SpecialFolder.h"
 #include "support/TestSupport.h"
 
 using testing_support::TempDir;
@@ -41,6 +45,51 @@ class ScopedEnvironment {
   std::map<std::string, std::optional<std::string>> FOld;
 };
 
+#ifdef _WIN32
+// The shell's own folders: the user's, the machine's and the temporary one.
+TEST(RsWindowsFolderTest, ShellFoldersOfTheMachine) {
+  TWindowsFolderList list;
+  ASSERT_EQ(list.Folders.Count(), TWindowsFolderList::kFolderCount);
+  const std::string documents = list.GetFolder(5), data = list.GetFolder(33), profile = list.GetFolder(38),
+                    temp = list.GetFolder(51), profiles = list.GetFolder(52);
+  for (const std::string& folder : {documents, data, profile, temp, profiles}) {
+    ASSERT_FALSE(folder.empty());
+    EXPECT_NE(folder.back(), '\\') << folder;
+    EXPECT_TRUE(platform::DirectoryExists(folder)) << folder;
+  }
+  // The shell may give a folder with a trailing delimiter; the list has none.
+  const auto shell = [](int folder) {
+    std::string path = platform::SpecialFolderPath(folder);
+    if (path.size() > 3 && path.back() == '\\') path.pop_back();
+    return path;
+  };
+  EXPECT_EQ(documents, shell(platform::kFolderPersonal));
+  EXPECT_EQ(data, shell(platform::kFolderCommonAppData));
+  EXPECT_EQ(profile, shell(platform::kFolderProfile));
+  EXPECT_EQ(temp + "\\", platform::TempPath());
+  EXPECT_EQ(profiles, ExtractFileDir(profile));
+  for (int index : {-1, 53, 1000}) EXPECT_EQ(list.GetFolder(index), "") << index;
+}
+
+TEST(RsWindowsFolderTest, ListProfileFolders) {
+  TWindowsFolderList list;
+  const std::string profile = list.GetFolder(38);
+  THashedStringList target;
+  target.Add("kept");
+  list.ListProfileFolders(target, false);
+  EXPECT_EQ(target[0], "kept");
+  // The file system ignores case: the root is lower-cased, the names are not.
+  const std::string root = platform::LowerCase(list.GetFolder(52)) + "\\";
+  const std::string name = profile.substr(profile.rfind('\\') + 1);
+  EXPECT_GE(target.IndexOf(root + name), 1) << root + name;
+  for (int i = 1; i < target.Count(); ++i) EXPECT_TRUE(platform::DirectoryExists(target[i])) << target[i];
+
+  THashedStringList lower;
+  list.ListProfileFolders(lower, true);
+  EXPECT_EQ(lower.Count(), target.Count() - 1);
+  EXPECT_GE(lower.IndexOf(platform::LowerCase(root + name)), 0);
+}
+#else
 std::string Sys(const std::string& native) {
   std::string s = native;
   std::replace(s.begin(), s.end(), '/', '\\');
@@ -119,6 +168,8 @@ TEST(RsWindowsFolderTest, DefaultsWithoutVariables) {
   EXPECT_EQ(list.GetFolder(52), "\\");
 }
 
+#endif
+
 TEST(RsWindowsFolderTest, ExtractFileDir) {
   const std::pair<const char*, const char*> cases[] = {
       {"C:\\Users\\usera", "C:\\Users"},
@@ -140,6 +191,7 @@ TEST(RsWindowsFolderTest, ShiftJisProfilePath) {
   EXPECT_EQ(ExtractFileDir("C:\\\x83\x5C\\a"), "C:\\\x83\x5C");
 }
 
+#ifndef _WIN32
 TEST(RsWindowsFolderTest, ListProfileFolders) {
   TempDir dir;
   const std::string users = dir.Native("Users");
@@ -165,5 +217,6 @@ TEST(RsWindowsFolderTest, ListProfileFolders) {
   EXPECT_GE(lower.IndexOf(platform::LowerCase(root) + "public"), 0);
   EXPECT_EQ(lower.Count(), 2);
 }
+#endif
 
 }  // namespace

@@ -1,12 +1,6 @@
 // The stand-in dispatcher as a child process of a test, and its output.
 #pragma once
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -14,11 +8,16 @@
 #include <vector>
 
 #include "platform/Window.h"
+#include "support/ProcessHelper.h"
 #include "support/TestSupport.h"
 
 namespace testing_support {
 
+#ifdef _WIN32
+inline std::string DispatcherProgram() { return std::string(std::getenv("KV_BIN_DIR")) + "\\TSDispatcher.exe"; }
+#else
 inline std::string DispatcherProgram() { return std::string(std::getenv("KV_BIN_DIR")) + "/TSDispatcher"; }
+#endif
 
 // Waits up to ten seconds for the dispatcher's window.
 inline platform::WindowHandle WaitForDispatcherWindow() {
@@ -29,57 +28,29 @@ inline platform::WindowHandle WaitForDispatcherWindow() {
   return 0;
 }
 
-// Ends a dispatcher (ours or one the client started) and reaps it.
-inline void StopProcess(pid_t pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  for (int i = 0; i < 500; ++i) {
-    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-}
-
 class DispatcherProcess {
  public:
   // Standard error goes to errors when it is given.
   explicit DispatcherProcess(const std::string& output, std::vector<std::string> extra = {},
-                             const std::string& errors = "") {
-    std::vector<std::string> args{DispatcherProgram(), "--output", output};
-    for (auto& a : extra) args.push_back(a);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (!errors.empty())
-      posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (posix_spawn(&FPid, argv[0], &actions, nullptr, argv.data(), environ) != 0) FPid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    FWindow = FPid > 0 ? WaitForDispatcherWindow() : 0;
+                             const std::string& errors = "")
+      : FProcess(Arguments(output, std::move(extra)), errors) {
+    FWindow = FProcess.Id() ? WaitForDispatcherWindow() : 0;
   }
-  ~DispatcherProcess() { StopProcess(FPid); }
-  DispatcherProcess(const DispatcherProcess&) = delete;
-  DispatcherProcess& operator=(const DispatcherProcess&) = delete;
 
-  pid_t Pid() const { return FPid; }
+  std::uint32_t Pid() const { return FProcess.Id(); }
   platform::WindowHandle Window() const { return FWindow; }
   // Waits for the process to end by itself; its exit status, or -1.
-  int Wait(int ms) {
-    for (int i = 0; i < ms / 10; ++i) {
-      int status = 0;
-      if (waitpid(FPid, &status, WNOHANG) == FPid) {
-        FPid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
-  }
+  int Wait(int ms) { return FProcess.Wait(ms); }
+  void RequestEnd() { FProcess.RequestEnd(); }
 
  private:
-  pid_t FPid = -1;
+  static std::vector<std::string> Arguments(const std::string& output, std::vector<std::string> extra) {
+    std::vector<std::string> args{DispatcherProgram(), "--output", output};
+    for (auto& a : extra) args.push_back(std::move(a));
+    return args;
+  }
+
+  TestProcess FProcess;
   platform::WindowHandle FWindow = 0;
 };
 

@@ -126,24 +126,31 @@ TEST_F(Dispatcher, SurvivesRandomPackets) {
 
 TEST_F(Dispatcher, TerminationRemovesTheWindow) {
   ASSERT_NE(Process.Window(), 0u);
-  const pid_t pid = Process.Pid();
-  kill(pid, SIGTERM);
+  const std::uint32_t pid = Process.Pid();
+  Process.RequestEnd();
   EXPECT_EQ(Process.Wait(5000), 0);
   EXPECT_EQ(platform::FindTopLevelWindow("TFrmDispatcher", "TraceSpot Dispatcher"), 0u);
   std::vector<std::string> left;
-  for (const platform::WindowInfo& info : platform::ProcessWindows(static_cast<std::uint32_t>(pid)))
-    left.push_back(info.title);
+  for (const platform::WindowInfo& info : platform::ProcessWindows(pid)) left.push_back(info.title);
   EXPECT_TRUE(left.empty());
   EXPECT_EQ(testing_support::ReadFile(Err), "");
+#ifndef _WIN32
   EXPECT_FALSE(testing_support::Exists(Rt.WindowFolder() + "/" + std::to_string(pid) + ".1"));
+#endif
 }
 
 TEST(DispatcherProgram, HelpExplainsIt) {
   IsolatedRuntime rt;
   const std::string out = rt.Dir.Native("help.txt");
-  ASSERT_EQ(std::system(("\"" + testing_support::DispatcherProgram() + "\" --help > \"" + out + "\"").c_str()), 0);
+  std::string line = "\"" + testing_support::DispatcherProgram() + "\" --help > \"" + out + "\"";
+#ifdef _WIN32
+  line = "\"" + line + "\"";  // the command interpreter takes off one outer pair of quotes
+#endif
+  ASSERT_EQ(std::system(line.c_str()), 0);
   const std::string help = testing_support::ReadFile(out);
   EXPECT_NE(help.find("--output FILE"), std::string::npos);
   EXPECT_NE(help.find("--once"), std::string::npos);
-  EXPECT_NE(std::system(("\"" + testing_support::DispatcherProgram() + "\" --bogus 2>/dev/null").c_str()), 0);
+  testing_support::TestProcess bogus({testing_support::DispatcherProgram(), "--bogus"}, rt.Dir.Native("err.txt"));
+  EXPECT_EQ(bogus.Wait(10000), 2);
+  EXPECT_NE(testing_support::ReadFile(rt.Dir.Native("err.txt")).find("unknown argument --bogus"), std::string::npos);
 }

@@ -1,8 +1,9 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstring>
+#include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -12,12 +13,16 @@
 #include "platform/FileTime.h"
 #include "platform/Process.h"
 #include "support/Isolation.h"
+#include "support/ProcessHelper.h"
 
 using testing_support::DispatcherProcess;
 using testing_support::IsolatedRuntime;
 using testing_support::JsonField;
+using testing_support::OsProcessId;
+using testing_support::OsThreadId;
 using testing_support::OutputLines;
-using testing_support::WriteFile;
+using testing_support::ScopedDispatcherPath;
+using testing_support::TestProcess;
 
 namespace {
 
@@ -48,22 +53,24 @@ struct Packet {
 // answers with a chosen reply.
 class FakeDispatcher {
  public:
+  // The window is served on the thread that creates it.
   explicit FakeDispatcher(std::uint32_t reply) : FReply(reply) {
-    EXPECT_EQ(
-        FWindow.Create("TFrmDispatcher", "TraceSpot Dispatcher",
-                       [this](std::uint64_t, std::string_view p) {
-                         std::lock_guard<std::mutex> lock(FLock);
-                         std::int32_t type;
-                         std::memcpy(&type, p.data(), 4);
-                         std::uint32_t length;
-                         std::memcpy(&length, p.data() + 16, 4);
-                         FPackets.push_back({type, std::string(p.substr(217, length)), std::string(p.substr(32, 38))});
-                         return FReply.load();
-                       }),
-        0);
-    FThread = std::thread([this] {
+    std::promise<int> created;
+    FThread = std::thread([this, &created] {
+      created.set_value(
+          FWindow.Create("TFrmDispatcher", "TraceSpot Dispatcher", [this](std::uint64_t, std::string_view p) {
+            std::lock_guard<std::mutex> lock(FLock);
+            std::int32_t type;
+            std::memcpy(&type, p.data(), 4);
+            std::uint32_t length;
+            std::memcpy(&length, p.data() + 16, 4);
+            FPackets.push_back({type, std::string(p.substr(217, length)), std::string(p.substr(32, 38))});
+            return FReply.load();
+          }));
       while (!FStop) FWindow.ServeOne(20);
+      FWindow.Destroy();
     });
+    EXPECT_EQ(created.get_future().get(), 0);
   }
   ~FakeDispatcher() {
     FStop = true;
@@ -88,23 +95,8 @@ class FakeDispatcher {
   std::thread FThread;
 };
 
-void WriteRegistry(const IsolatedRuntime& rt, const std::string& commandLine) {
-  std::string escaped;
-  for (char c : commandLine) {
-    if (c == '\\' || c == '"') escaped += '\\';
-    escaped += c;
-  }
-  WriteFile(rt.Dir.Native("registry.reg"),
-            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Orvane\\TraceSpot\\2.0]\r\n"
-            "\"DispatcherPath\"=\"" +
-                escaped + "\"\r\n");
-}
-
 // Ends the dispatcher a client started, whatever the test's outcome.
-struct LaunchedDispatcher {
-  pid_t pid = 0;
-  ~LaunchedDispatcher() { testing_support::StopProcess(pid); }
-};
+using LaunchedDispatcher = std::unique_ptr<TestProcess>;
 
 }  // namespace
 
@@ -193,8 +185,8 @@ TEST(TSClient, DeliversToARunningDispatcher) {
   EXPECT_EQ(JsonField(m, "text"), "Error \"x\"\t\\");
   EXPECT_EQ(JsonField(m, "length"), "11");
   EXPECT_EQ(JsonField(m, "detail_length"), "0");
-  EXPECT_EQ(JsonField(m, "pid"), std::to_string(getpid()));
-  EXPECT_EQ(JsonField(m, "tid"), std::to_string(gettid()));
+  EXPECT_EQ(JsonField(m, "pid"), std::to_string(OsProcessId()));
+  EXPECT_EQ(JsonField(m, "tid"), std::to_string(OsThreadId()));
   EXPECT_EQ(JsonField(m, "session"), session);
   EXPECT_EQ(JsonField(m, "computer"), platform::ComputerName());
   EXPECT_EQ(JsonField(m, "app"), "test_diagnostics");
@@ -214,25 +206,21 @@ TEST(TSClient, DeliversToARunningDispatcher) {
 TEST(TSClient, StartsTheDispatcherNamedInTheRegistry) {
   IsolatedRuntime rt;
   const std::string out = rt.Dir.Native("started out.jsonl");
-  WriteRegistry(rt, "\"" + testing_support::DispatcherProgram() + "\" --once --output \"" + out + "\"");
+  ScopedDispatcherPath path(rt, "\"" + testing_support::DispatcherProgram() + "\" --once --output \"" + out + "\"");
   LaunchedDispatcher launched;
   {
     ProbedClient c;
     c.SendMsg("hello");
     EXPECT_EQ(c.Launches, 1);
     ASSERT_NE(c.DispatcherWindow(), 0u);
-    launched.pid = static_cast<pid_t>(platform::WindowProcessId(c.DispatcherWindow()));
-    EXPECT_NE(launched.pid, getpid());
+    launched = std::make_unique<TestProcess>(platform::WindowProcessId(c.DispatcherWindow()));
+    EXPECT_NE(launched->Id(), OsProcessId());
     c.SendMsg("again");  // found by its title now
     EXPECT_EQ(c.Launches, 1);
     EXPECT_TRUE(c.Enabled());
   }
   // --once: the session close ends the dispatcher, which removes its window.
-  int status = -1;
-  for (int i = 0; i < 500 && waitpid(launched.pid, &status, WNOHANG) != launched.pid; ++i) platform::SleepMs(10);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  launched.pid = 0;
+  ASSERT_EQ(launched->Wait(5000), 0);
   EXPECT_EQ(platform::FindTopLevelWindow("TFrmDispatcher", "TraceSpot Dispatcher"), 0u);
   const auto lines = OutputLines(out);
   ASSERT_EQ(lines.size(), 4u);
@@ -243,19 +231,20 @@ TEST(TSClient, StartsTheDispatcherNamedInTheRegistry) {
 }
 
 TEST(TSClient, WithoutRegistryTheProgramBesideTheClientIsStarted) {
-  IsolatedRuntime rt;  // no registry file: "TSDispatcher.exe" is looked for beside this program
+  IsolatedRuntime rt;
+  ScopedDispatcherPath path(rt, std::nullopt);  // "TSDispatcher.exe" is looked for beside this program
   LaunchedDispatcher launched;
   ProbedClient c;
   c.SetDestinationDetails("console");  // connects at once
   EXPECT_EQ(c.Launches, 1);
   ASSERT_NE(c.DispatcherWindow(), 0u);
-  launched.pid = static_cast<pid_t>(platform::WindowProcessId(c.DispatcherWindow()));
+  launched = std::make_unique<TestProcess>(platform::WindowProcessId(c.DispatcherWindow()));
   EXPECT_TRUE(c.Enabled());
 }
 
 TEST(TSClient, WithNoDispatcherAnywhereTwoStartsThenDisabled) {
   IsolatedRuntime rt;
-  WriteRegistry(rt, rt.Dir.Native("nowhere/TSDispatcher.exe"));
+  ScopedDispatcherPath path(rt, rt.Dir.Native("nowhere/TSDispatcher.exe"));
   ProbedClient c;
   int hooked = 0;
   c.SendMsg("first");
@@ -283,15 +272,15 @@ TEST(TSClient, UnacknowledgedSessionDisables) {
 
 TEST(TSClient, HookThatKeepsHandledStopsDelivery) {
   IsolatedRuntime rt;
-  WriteRegistry(rt, rt.Dir.Native("nowhere/TSDispatcher"));
+  ScopedDispatcherPath path(rt, rt.Dir.Native("nowhere/TSDispatcher"));
   ProbedClient c;
   std::vector<std::string> seen;
   std::vector<int> detailCounts;
   c.OnSendMsg = [&](TTraceSpot& sender, const TTraceSpotMsgData& m, bool& handled) {
     EXPECT_EQ(&sender, &c);
     EXPECT_TRUE(handled);
-    EXPECT_EQ(m.ProcessId, static_cast<std::uint32_t>(getpid()));
-    EXPECT_EQ(m.ThreadId, static_cast<std::uint32_t>(gettid()));
+    EXPECT_EQ(m.ProcessId, OsProcessId());
+    EXPECT_EQ(m.ThreadId, OsThreadId());
     seen.push_back(std::to_string(m.MsgType) + ":" + m.Msg);
     detailCounts.push_back(m.Details.Count());
   };

@@ -1,12 +1,11 @@
 #include <gtest/gtest.h>
-#include <pthread.h>
-#include <signal.h>
 
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "diagnostics/SimplePCQueue.h"
+#include "support/ProcessHelper.h"
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
@@ -20,21 +19,6 @@ struct Item : TObject {
   }
   int Id;
   bool* Freed;
-};
-
-std::atomic<int> gSignals{0};
-void CountSignal(int) { ++gSignals; }
-
-// SIGUSR1 interrupts waits on the thread it is sent to (no restart).
-struct InterruptingSignal {
-  InterruptingSignal() {
-    struct sigaction a {};
-    a.sa_handler = CountSignal;
-    sigemptyset(&a.sa_mask);
-    sigaction(SIGUSR1, &a, &FOld);
-  }
-  ~InterruptingSignal() { sigaction(SIGUSR1, &FOld, nullptr); }
-  struct sigaction FOld {};
 };
 
 }  // namespace
@@ -115,26 +99,25 @@ TEST(Mailbox, DestroyedWithQueuedItemsFreesNone) {
 }
 
 TEST(Mailbox, SignalsDoNotEndTheWait) {
-  InterruptingSignal signal;
+  testing_support::ThreadInterrupter interrupter;
   TsemaphoreMailbox box;
   Item item(5);
   std::atomic<bool> received{false};
   TObject* out = nullptr;
-  pthread_t consumerThread{};
   std::atomic<bool> started{false};
   std::thread consumer([&] {
-    consumerThread = pthread_self();
+    interrupter.Capture();
     started = true;
     received = box.Receive(out, -1);
   });
   while (!started) std::this_thread::yield();
-  const int before = gSignals;
+  const int before = testing_support::ThreadInterrupter::Delivered();
   for (int i = 0; i < 10; ++i) {
     std::this_thread::sleep_for(milliseconds(20));
-    pthread_kill(consumerThread, SIGUSR1);
+    interrupter.Interrupt();
   }
   std::this_thread::sleep_for(milliseconds(50));
-  EXPECT_GE(gSignals - before, 10);
+  EXPECT_GE(testing_support::ThreadInterrupter::Delivered() - before, 10);
   EXPECT_FALSE(received);
   box.Post(&item);
   consumer.join();
@@ -145,7 +128,7 @@ TEST(Mailbox, SignalsDoNotEndTheWait) {
   std::atomic<bool> timedStarted{false};
   Clock::duration waited{};
   std::thread timed([&] {
-    consumerThread = pthread_self();
+    interrupter.Capture();
     timedStarted = true;
     const auto start = Clock::now();
     TObject* none = nullptr;
@@ -154,7 +137,7 @@ TEST(Mailbox, SignalsDoNotEndTheWait) {
   });
   while (!timedStarted) std::this_thread::yield();
   std::this_thread::sleep_for(milliseconds(200));
-  pthread_kill(consumerThread, SIGUSR1);
+  interrupter.Interrupt();
   timed.join();
   EXPECT_GE(waited, milliseconds(480));
 }

@@ -1,17 +1,21 @@
 #include <gtest/gtest.h>
-#include <signal.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#endif
 
 #include <cctype>
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <set>
 #include <vector>
 
 #include "platform/Guid.h"
 #include "platform/Process.h"
 #include "support/Isolation.h"
+#include "support/ProcessHelper.h"
 
 using testing_support::ReadFile;
 using testing_support::TempDir;
@@ -38,8 +42,8 @@ TEST(Process, CommandLinesSplitAsWindowsDoes) {
 }
 
 TEST(Process, IdsAndComputerName) {
-  EXPECT_EQ(platform::CurrentProcessId(), static_cast<std::uint32_t>(getpid()));
-  EXPECT_EQ(platform::CurrentThreadId(), static_cast<std::uint32_t>(gettid()));
+  EXPECT_EQ(platform::CurrentProcessId(), testing_support::OsProcessId());
+  EXPECT_EQ(platform::CurrentThreadId(), testing_support::OsThreadId());
   const std::string name = platform::ComputerName();
   EXPECT_LE(name.size(), 15u);
   EXPECT_EQ(name.find('.'), std::string::npos);
@@ -67,6 +71,43 @@ TEST(Process, GuidsAreRandomAndInTextForm) {
   EXPECT_EQ(seen.size(), 200u);
 }
 
+#ifdef _WIN32
+TEST(Process, StartsProgramsWithTheirArgumentsAndReportsMissingOnes) {
+  TempDir dir;
+  const std::string child = std::string(std::getenv("KV_BIN_DIR")) + "\\kv_test_child.exe";
+  const std::string program = dir.System("echo args.exe");
+  std::filesystem::copy_file(child, program);
+  const std::string out = dir.System("out.txt");
+  // An inheritable handle that only the standard handles' rule keeps from the child.
+  SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
+  const HANDLE semaphore = CreateSemaphoreW(&inheritable, 3, 10, nullptr);
+  ASSERT_NE(semaphore, nullptr);
+  std::uint32_t pid = 0;
+  ASSERT_EQ(platform::StartProcess("\"" + program + "\" record \"" + out + "\" " +
+                                       std::to_string(reinterpret_cast<std::uintptr_t>(semaphore)) +
+                                       " one \"two words\" th\\\"ree",
+                                   pid),
+            0);
+  EXPECT_FALSE(platform::WaitForInputIdle(pid, 10000));  // ended without a window
+  EXPECT_EQ(ReadFile(out), "[one][two words][th\"ree]");
+  EXPECT_EQ(ReadFile(out + ".handles"), "no semaphore stderr");
+  CloseHandle(semaphore);
+
+  // A bare name gets ".exe"; a name ending in ".exe" is also found without it.
+  std::filesystem::copy_file(child, dir.System("tool.exe"));
+  std::filesystem::copy_file(child, dir.System("plain"));
+  ASSERT_EQ(platform::StartProcess(dir.System("tool") + " record " + dir.System("tool.ran") + " 0", pid), 0);
+  platform::WaitForInputIdle(pid, 10000);
+  EXPECT_TRUE(testing_support::Exists(dir.System("tool.ran")));
+  ASSERT_EQ(platform::StartProcess(dir.System("plain.EXE") + " record " + dir.System("plain.ran") + " 0", pid), 0);
+  platform::WaitForInputIdle(pid, 10000);
+  EXPECT_TRUE(testing_support::Exists(dir.System("plain.ran")));
+
+  EXPECT_NE(platform::StartProcess(dir.System("absent.exe"), pid), 0);
+  EXPECT_NE(platform::StartProcess("kv-no-such-program-anywhere.exe", pid), 0);
+  EXPECT_NE(platform::StartProcess("", pid), 0);
+}
+#else
 TEST(Process, StartsProgramsWithTheirArgumentsAndReportsMissingOnes) {
   testing_support::IsolatedRuntime rt;
   TempDir dir;
@@ -95,12 +136,21 @@ TEST(Process, StartsProgramsWithTheirArgumentsAndReportsMissingOnes) {
   EXPECT_NE(platform::StartProcess("", pid), 0);
 }
 
+#endif
+
 TEST(Process, InputIdleWaitIsBounded) {
   testing_support::IsolatedRuntime rt;
   // A process that neither registers a window nor ends: the wait gives up.
+#ifdef _WIN32
+  const std::string command = "kv_test_child.exe sleep 30000";  // found beside this program
+#else
+  const std::string command = "/bin/sleep 30";
+#endif
   std::uint32_t pid = 0;
-  ASSERT_EQ(platform::StartProcess("/bin/sleep 30", pid), 0);
+  ASSERT_EQ(platform::StartProcess(command, pid), 0);
+  testing_support::TestProcess started(pid);
+  const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(platform::WaitForInputIdle(pid, 300));
-  kill(static_cast<pid_t>(pid), SIGKILL);
-  waitpid(static_cast<pid_t>(pid), nullptr, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  started.Kill();
 }

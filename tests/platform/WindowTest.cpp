@@ -1,32 +1,39 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "platform/Window.h"
 #include "support/Isolation.h"
+#include "support/ProcessHelper.h"
 
 using platform::MessageWindow;
 using testing_support::IsolatedRuntime;
 
 namespace {
 
-// Serves a window on its own thread until stopped.
+// Creates a window on its own thread and serves it there until stopped.
 class Server {
  public:
   Server(const char* cls, const char* title, MessageWindow::CopyDataHandler handler) {
-    EXPECT_EQ(FWindow.Create(cls, title, std::move(handler)), 0);
-    FThread = std::thread([this] {
+    std::promise<int> created;
+    FThread = std::thread([&] {
+      created.set_value(FWindow.Create(cls, title, std::move(handler)));
       while (!FStop) {
         if (FWindow.ServeOne(20) == MessageWindow::Served::kRejected) ++Rejected;
       }
+      FWindow.Destroy();
     });
+    EXPECT_EQ(created.get_future().get(), 0);
   }
   ~Server() {
     FStop = true;
@@ -55,7 +62,7 @@ TEST(Window, CopyDataReachesTheWindowFoundByClassAndTitle) {
   });
   const platform::WindowHandle found = platform::FindTopLevelWindow("tfrmtest", "Test Title");
   ASSERT_EQ(found, server.Handle());
-  EXPECT_EQ(platform::WindowProcessId(found), static_cast<std::uint32_t>(getpid()));
+  EXPECT_EQ(platform::WindowProcessId(found), testing_support::OsProcessId());
   EXPECT_EQ(platform::FindTopLevelWindow("TFrmTest", "test title"), 0u);  // titles keep their case
   EXPECT_EQ(platform::FindTopLevelWindow("TFrmTest", "Other"), 0u);
 
@@ -66,7 +73,7 @@ TEST(Window, CopyDataReachesTheWindowFoundByClassAndTitle) {
   EXPECT_EQ(platform::SendCopyData(found, 1, nullptr, 0), 0xDEADBEEFu);
   EXPECT_EQ(gotData, "");
 
-  const auto mine = platform::ProcessWindows(static_cast<std::uint32_t>(getpid()));
+  const auto mine = platform::ProcessWindows(testing_support::OsProcessId());
   ASSERT_EQ(mine.size(), 2u);
   EXPECT_EQ(mine[0].title, "Title");  // in the order of registration
   EXPECT_EQ(mine[1].className, "TFrmTest");
@@ -84,7 +91,7 @@ TEST(Window, GoneAndStaleWindowsAreNotFound) {
   }
   EXPECT_EQ(platform::FindTopLevelWindow("C", "T"), 0u);
   EXPECT_EQ(platform::SendCopyData(gone, 1, "x", 1), 0u);
-
+#ifndef _WIN32
   // A dead process's entries: its socket has no listener any more.
   const std::string stale = rt.WindowFolder() + "/999999.1";
   testing_support::WriteFile(stale + ".win", std::string("C\0T", 3));
@@ -96,7 +103,60 @@ TEST(Window, GoneAndStaleWindowsAreNotFound) {
   close(fd);
   EXPECT_EQ(platform::FindTopLevelWindow("C", "T"), 0u);
   EXPECT_TRUE(platform::ProcessWindows(999999).empty());
+#endif
 }
+
+TEST(Window, SilentReceiverCountsAsNotDelivered) {
+  IsolatedRuntime rt;
+  // Registered on a thread that never serves it.
+  MessageWindow w;
+  std::promise<void> sent;
+  std::thread owner([&] {
+    EXPECT_EQ(w.Create("C", "T", nullptr), 0);
+    sent.get_future().wait();
+  });
+  while (!w.Handle()) std::this_thread::yield();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(platform::SendCopyData(w.Handle(), 1, "x", 1), 0u);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  sent.set_value();
+  owner.join();
+  EXPECT_GE(waited, std::chrono::milliseconds(4900));
+  EXPECT_LT(waited, std::chrono::seconds(8));
+}
+
+TEST(Window, HandlerExceptionsLeaveServeOne) {
+  IsolatedRuntime rt;
+  std::atomic<platform::WindowHandle> handle{0};
+  std::atomic<bool> stop{false};
+  std::atomic<int> raised{0};
+  std::thread server([&] {
+    MessageWindow w;
+    ASSERT_EQ(w.Create("C", "T",
+                       [](std::uint64_t, std::string_view data) -> std::uint32_t {
+                         if (data == "fail") throw std::runtime_error("handler failed");
+                         return 5;
+                       }),
+              0);
+    handle = w.Handle();
+    while (!stop) {
+      try {
+        w.ServeOne(20);
+      } catch (const std::runtime_error&) {
+        ++raised;
+      }
+    }
+  });
+  while (!handle) std::this_thread::yield();
+  EXPECT_EQ(platform::SendCopyData(handle, 1, "fail", 4), 0u);
+  EXPECT_EQ(platform::SendCopyData(handle, 1, "ok", 2), 5u);  // the window still serves
+  stop = true;
+  server.join();
+  EXPECT_EQ(raised, 1);
+}
+
+#ifndef _WIN32
+// The socket folder and the frames on it.
 
 TEST(Window, UnsafeFoldersAreRefused) {
   IsolatedRuntime rt;
@@ -124,17 +184,6 @@ TEST(Window, FolderIsCreatedPrivate) {
   EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
 
-TEST(Window, SilentReceiverCountsAsNotDelivered) {
-  IsolatedRuntime rt;
-  MessageWindow w;  // registered but never served
-  ASSERT_EQ(w.Create("C", "T", nullptr), 0);
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(platform::SendCopyData(w.Handle(), 1, "x", 1), 0u);
-  const auto waited = std::chrono::steady_clock::now() - start;
-  EXPECT_GE(waited, std::chrono::milliseconds(4900));
-  EXPECT_LT(waited, std::chrono::seconds(8));
-}
-
 TEST(Window, GarbageOnTheSocketIsRejectedAndServingGoesOn) {
   IsolatedRuntime rt;
   Server server("C", "T", [](std::uint64_t, std::string_view) { return 1u; });
@@ -157,3 +206,4 @@ TEST(Window, GarbageOnTheSocketIsRejectedAndServingGoesOn) {
   EXPECT_EQ(platform::SendCopyData(server.Handle(), 1, "ok", 2), 1u);
   EXPECT_EQ(server.Rejected, 3);
 }
+#endif

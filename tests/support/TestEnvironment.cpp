@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/ProcessHelper.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -28,6 +29,7 @@ struct TestEnvironment {
     SetFolder("KV_BIN_DIR", KV_TEST_BIN_DIR);
     SetFolder("KV_SOURCE_DIR", KV_TEST_SOURCE_DIR);
     setenv("KESTROVA_REGISTRY", KV_TEST_SOURCE_DIR "/tests/data/registry-no-dispatcher.reg", 0);
+    testing_support::NameNoDispatcherInFreshRegistry();
   }
 } gTestEnvironment;
 

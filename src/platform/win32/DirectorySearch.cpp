@@ -18,7 +18,8 @@ bool LinkedFile(const std::u16string& path, BY_HANDLE_FILE_INFORMATION& target) 
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                          FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
-  const bool regular = GetFileInformationByHandle(h, &target) && GetFileType(h) == FILE_TYPE_DISK &&
+  // Only files on a disk have this information.
+  const bool regular = GetFileInformationByHandle(h, &target) &&
                        !(target.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
   CloseHandle(h);
   return regular;

@@ -45,9 +45,10 @@ int InfoOfHandle(HANDLE h, FileInfo& info) {
   BY_HANDLE_FILE_INFORMATION data;
   if (!GetFileInformationByHandle(h, &data)) return Failure();
   info = FileInfo{};
-  // Devices, pipes and folders are not regular files.
-  info.isRegular =
-      !(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) && GetFileType(h) == FILE_TYPE_DISK;
+  // Pipes and consoles have no such information; devices and folders are
+  // not regular files either. (GetFileType would tell too, but Wine's
+  // touches the file's last-access time.)
+  info.isRegular = !(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
   info.isDirectory = !info.isRegular;
   info.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   info.creationTime = FromFileTime(data.ftCreationTime);
