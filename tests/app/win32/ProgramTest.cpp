@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <map>
+#include <sstream>
 #include <string>
 
 #include "../SampleLogs.h"
@@ -117,8 +118,18 @@ TEST_F(ProgramTest, RepairsTheConfiguredFolderThroughTheWindow) {
     const std::string shown = design.visible ? " shown" : " hidden";
     const std::string right = design.rightAligned ? " right" : "";
     if (design.autoSize) {
-      EXPECT_EQ(report[key].rfind(kind + std::to_string(design.left) + " " + std::to_string(design.top) + " ", 0), 0u)
-          << report[key];
+      // As wide as its text, from its anchored side.
+      std::istringstream fields(report[key]);
+      std::string reportedKind, state;
+      int left = 0, top = 0, width = 0, height = 0;
+      fields >> reportedKind >> left >> top >> width >> height >> state;
+      EXPECT_EQ(reportedKind + " ", kind);
+      EXPECT_EQ(design.rightAligned ? left + width : left,
+                design.rightAligned ? design.left + design.width : design.left);
+      EXPECT_EQ(top, design.top);
+      EXPECT_EQ(height, design.height);
+      EXPECT_GT(width, 0);
+      EXPECT_EQ(" " + state, shown);
     } else {
       EXPECT_EQ(report[key], kind + Rect(design, design.width) + shown + right);
     }
