@@ -56,8 +56,14 @@ int TextWidth(HWND control, const std::string& text) {
 bool TakeQuitMessage() {
   MSG message;
   bool quit = false;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-    if (message.message == WM_QUIT) quit = true;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      quit = true;
+    } else {
+      // A paint message stays in the queue until it is handled.
+      DispatchMessageW(&message);
+    }
+  }
   return quit;
 }
 
