@@ -6,6 +6,13 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_L
   list(APPEND KV_WARNINGS -Wno-restrict)
 endif()
 
+if(WIN32)
+  # The system's texts are byte strings of the ANSI code page, which is 932
+  # on the machines the Windows programs run on: messages, captions and the
+  # window's font name are compiled into it.
+  add_compile_options(-fexec-charset=CP932)
+endif()
+
 if(KV_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   add_link_options(-fsanitize=address,undefined)

@@ -18,15 +18,17 @@ wine_environment() {
     mkdir -p "$LOCPATH"
     localedef -i ja_JP -f UTF-8 "$LOCPATH/ja_JP.UTF-8"
   fi
-  export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+  # Only Wine's processes take it: this shell would look for it before
+  # LOCPATH reaches its own C library, and warn.
+  KV_WINE_LOCALE=(env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8)
   if [ ! -f "$WINEPREFIX/.kv-ready" ]; then
     echo "== creating the Wine prefix $WINEPREFIX"
-    wineboot -i >/dev/null 2>&1 || true
+    "${KV_WINE_LOCALE[@]}" wineboot -i >/dev/null 2>&1 || true
     # Windows placed by the program itself, as on Windows, not by the X
     # server's window manager; the window's font maps to a font of the same
     # metrics that Debian has.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
-    wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /d IPAPGothic /f >/dev/null
+    "${KV_WINE_LOCALE[@]}" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
+    "${KV_WINE_LOCALE[@]}" wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ Ｐゴシック' /d IPAPGothic /f >/dev/null
     wineserver -w
     touch "$WINEPREFIX/.kv-ready"
   fi
@@ -52,9 +54,9 @@ wine_run() {
   # A persistent server and one finished program before the tests: otherwise
   # each test program starts the server and Wine's background processes,
   # which keep the test's pipes open and stall the run.
-  wineserver -p
-  wine cmd /c exit >/dev/null 2>&1 || true
-  "$@" || rc=$?
+  "${KV_WINE_LOCALE[@]}" wineserver -p
+  "${KV_WINE_LOCALE[@]}" wine cmd /c exit >/dev/null 2>&1 || true
+  "${KV_WINE_LOCALE[@]}" "$@" || rc=$?
   wineserver -k || true
   kill "$KV_XVFB_PID" 2>/dev/null || true
   wait "$KV_XVFB_PID" 2>/dev/null || true

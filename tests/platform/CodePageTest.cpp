@@ -1,13 +1,23 @@
 #include <gtest/gtest.h>
 
+#include <string>
+#include <string_view>
+
 #include "platform/CodePage.h"
 #include "platform/Locale.h"
 
 using platform::ScopedCodePage;
 
+namespace {
+
+// UTF-8 bytes whatever the compiler's execution character set is.
+std::string U8(std::u8string_view text) { return std::string(text.begin(), text.end()); }
+
+}  // namespace
+
 TEST(CodePage, Utf8RoundTripAndInvalidBytes) {
   ScopedCodePage utf8(platform::kCodePageUtf8);
-  const std::string text = "アクセスログ abc Ωж 😀";
+  const std::string text = U8(u8"アクセスログ abc Ωж 😀");
   EXPECT_EQ(platform::FromWide(platform::ToWide(text)), text);
   EXPECT_EQ(platform::ToWide("a\xFF"), u"a\uFFFD");
 #ifdef _WIN32
@@ -35,10 +45,10 @@ TEST(CodePage, ShiftJisConvertsAndKnowsItsLeadBytes) {
 TEST(Locale, ComparisonIgnoresCaseOfEveryScript) {
   ScopedCodePage utf8(platform::kCodePageUtf8);
   EXPECT_TRUE(platform::SameTextIgnoreCase("WebDocRoot", "webdocroot"));
-  EXPECT_TRUE(platform::SameTextIgnoreCase("ÄÖÜ", "äöü"));
-  EXPECT_TRUE(platform::SameTextIgnoreCase("ΑΒΓ", "αβγ"));
-  EXPECT_TRUE(platform::SameTextIgnoreCase("ДОК", "док"));
-  EXPECT_TRUE(platform::SameTextIgnoreCase("ＡＢ", "ａｂ"));
+  EXPECT_TRUE(platform::SameTextIgnoreCase(U8(u8"ÄÖÜ"), U8(u8"äöü")));
+  EXPECT_TRUE(platform::SameTextIgnoreCase(U8(u8"ΑΒΓ"), U8(u8"αβγ")));
+  EXPECT_TRUE(platform::SameTextIgnoreCase(U8(u8"ДОК"), U8(u8"док")));
+  EXPECT_TRUE(platform::SameTextIgnoreCase(U8(u8"ＡＢ"), U8(u8"ａｂ")));
   EXPECT_FALSE(platform::SameTextIgnoreCase("abc", "abd"));
 #ifdef _WIN32
   // The system compares characters: every invalid byte is the same U+FFFD.
@@ -49,7 +59,7 @@ TEST(Locale, ComparisonIgnoresCaseOfEveryScript) {
 #endif
   EXPECT_LT(platform::CompareTextIgnoreCase("abc", "ABD"), 0);
   EXPECT_GT(platform::CompareTextIgnoreCase("abcd", "ABC"), 0);
-  EXPECT_EQ(platform::UpperCase("docs_ä_ж_ａ"), "DOCS_Ä_Ж_Ａ");
+  EXPECT_EQ(platform::UpperCase(U8(u8"docs_ä_ж_ａ")), U8(u8"DOCS_Ä_Ж_Ａ"));
   EXPECT_EQ(platform::LowerCase("Ab\xFF"), "ab\xFF");
 }
 

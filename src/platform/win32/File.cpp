@@ -153,6 +153,10 @@ int RenameFile(const std::string& from, const std::string& to) {
   return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), 0) ? 0 : Failure();
 }
 
+// A rename over a file with open handles fails (access denied), even where
+// they share deletion.
+bool ReplaceNeedsClosedTarget() { return true; }
+
 int ReplaceFile(const std::string& from, const std::string& to) {
   const std::wstring a = Wide(from), b = Wide(to);
   // A virus scanner or indexer holds a new file for a moment: the errors it
