@@ -16,8 +16,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 find_program(KV_WINE NAMES wine wine64 wine-stable PATHS /usr/lib/wine)
 set(CMAKE_CROSSCOMPILING_EMULATOR ${KV_WINE})
-# The system's texts are byte strings of the system code page, 932 on the
-# target machines, and the sources are UTF-8: the compiler converts the
-# literals. TRANSLIT because the C++ library's own headers hold characters
-# that code page lacks (the micro sign of <chrono>).
-set(CMAKE_CXX_FLAGS_INIT "-fexec-charset=CP932//TRANSLIT")
