@@ -9,8 +9,10 @@ endif()
 if(WIN32)
   # The system's texts are byte strings of the ANSI code page, which is 932
   # on the machines the Windows programs run on: messages, captions and the
-  # window's font name are compiled into it.
-  add_compile_options(-fexec-charset=CP932)
+  # window's font name are compiled into it. TRANSLIT because the C++
+  # library's own headers hold a character that code page lacks (the micro
+  # sign of <chrono>), which would otherwise stop the compiler.
+  add_compile_options(-fexec-charset=CP932//TRANSLIT)
 endif()
 
 if(KV_SANITIZE)
