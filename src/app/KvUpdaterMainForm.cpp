@@ -17,6 +17,7 @@ namespace {
 
 constexpr std::size_t kCopyBuffer = 1 << 20;
 constexpr std::string_view kTag = "INFO\t";
+constexpr std::string_view kTagLower = "info\t";
 constexpr std::size_t kPrefixLength = 26;
 
 std::string WriteErrorText(const std::string& path, int err) {
@@ -36,7 +37,18 @@ std::string SearchErrorText(const std::string& folder, int err) {
 
 // The correction rule: the first field begins with the tag, in any case.
 bool HasTag(std::string_view first) {
-  return first.size() >= kTag.size() && platform::CompareTextIgnoreCase(first.substr(0, kTag.size()), kTag) == 0;
+  if (first.size() < kTag.size()) return false;
+  const std::string_view head = first.substr(0, kTag.size());
+  // Bytes below 0x80 are characters of their own in every code page and
+  // fold to their ASCII lower case: the locale comparison is needed only
+  // when one of the bytes is not such a character.
+  bool ascii = true, same = true;
+  for (std::size_t i = 0; i < kTag.size(); ++i) {
+    const auto c = static_cast<unsigned char>(head[i]);
+    ascii = ascii && c < 0x80;
+    same = same && (c | (c >= 'A' && c <= 'Z' ? 0x20 : 0)) == static_cast<unsigned char>(kTagLower[i]);
+  }
+  return ascii ? same : platform::CompareTextIgnoreCase(head, kTag) == 0;
 }
 
 bool SameFileState(const platform::FileInfo& a, const platform::FileInfo& b) {

@@ -372,52 +372,73 @@ class RecordScanner {
   std::string FArena;
 };
 
-// Collects the output of a rewrite and hands it on in large pieces.
+// Collects the output of a rewrite and hands it on in large pieces. Room is
+// reserved ahead, so that the bytes of a whole block go in without a check
+// each; short runs are copied in 16-byte pieces that may read and write past
+// their end, into the slack both buffers keep.
 class QuotedOutput {
  public:
-  QuotedOutput(char quote, const TCsvLoader::TWriteEvent& write)
-      : FQuote(quote), FWrite(write), FBuffer(new char[kCapacity]) {}
+  static constexpr std::size_t kSlack = 64;
 
+  QuotedOutput(char quote, const TCsvLoader::TWriteEvent& write) : FQuote(quote), FWrite(write) {}
+
+  // Room for size more bytes.
+  void Reserve(std::size_t size) {
+    if (size <= FBuffer.size() - kSlack - FUsed) return;
+    Drain();
+    if (size > FBuffer.size() - kSlack) FBuffer.resize(std::max(size, kMinimum) + kSlack);
+  }
+  // data must stay readable for 15 bytes after size.
   void Append(const char* data, std::size_t size) {
-    if (size > kCapacity - FUsed) {
-      Drain();
-      if (size >= kCapacity) {
-        FWrite(data, size);
-        return;
-      }
-    }
-    std::memcpy(FBuffer.get() + FUsed, data, size);
+    Copy(FBuffer.data() + FUsed, data, size);
     FUsed += size;
   }
-  void Put(char c) {
-    if (FUsed == kCapacity) Drain();
-    FBuffer[FUsed++] = c;
+  void Put(char c) { FBuffer[FUsed++] = c; }
+  // The pending bytes, then the bytes of a field, each optionally preceded and
+  // followed by a quote byte: one pass with the write position in a register
+  // (every byte stored could otherwise alias the members).
+  void AppendField(const char* pending, std::size_t pendingSize, bool open, const char* field, std::size_t fieldSize,
+                   bool close) {
+    const char quote = FQuote;
+    char* to = Copy(FBuffer.data() + FUsed, pending, pendingSize);
+    if (open) *to++ = quote;
+    to = Copy(to, field, fieldSize);
+    if (close) *to++ = quote;
+    FUsed = static_cast<std::size_t>(to - FBuffer.data());
   }
   void LineEnd() {
     Put('\r');
     Put('\n');
   }
-  // The value in quotes, its quote bytes doubled.
+  // The value in quotes, its quote bytes doubled: at most 2 * size + 2 bytes.
   void PutQuoted(std::string_view value) {
     Put(FQuote);
-    for (std::size_t q; (q = value.find(FQuote)) != std::string_view::npos; value.remove_prefix(q + 1)) {
-      Append(value.data(), q + 1);
-      Put(FQuote);
+    for (char c : value) {
+      if (c == FQuote) Put(c);
+      Put(c);
     }
-    Append(value.data(), value.size());
     Put(FQuote);
   }
   void Drain() {
     if (FUsed == 0) return;
-    FWrite(FBuffer.get(), FUsed);
+    FWrite(FBuffer.data(), FUsed);
     FUsed = 0;
   }
 
  private:
-  static constexpr std::size_t kCapacity = 1 << 20;
+  static char* Copy(char* to, const char* from, std::size_t size) {
+    if (size > 128) {
+      std::memcpy(to, from, size);
+    } else {
+      for (std::size_t k = 0; k < size; k += 16) std::memcpy(to + k, from + k, 16);
+    }
+    return to + size;
+  }
+
+  static constexpr std::size_t kMinimum = 1 << 20;
   const char FQuote;
   const TCsvLoader::TWriteEvent& FWrite;
-  std::unique_ptr<char[]> FBuffer;
+  std::vector<char> FBuffer = std::vector<char>(kMinimum + kSlack);
   std::size_t FUsed = 0;
 };
 
@@ -438,6 +459,10 @@ class QuotedRewriter {
   std::size_t Scan(const char* buffer, std::size_t from, std::size_t size, bool last) {
     FIn = buffer;
     FSize = size;
+    // A field of n bytes gives at most 2 n + 2 and a line end two, so a line
+    // of b bytes (",\n" is the worst) gives at most 4 b, and the last line
+    // without its end 4 b + 4.
+    FOut.Reserve(4 * size + 8);
     FSkipAt = std::string::npos;
     FFieldStart = FCopyFrom = 0;
     std::size_t i = from;
@@ -595,6 +620,10 @@ class QuotedRewriter {
         }
         return;
       }
+    } else if (inner == 0 && !first) {
+      FOut.AppendField(FIn + FCopyFrom, s - FCopyFrom, !lead, FIn + s, p - s, !trail);
+      FCopyFrom = p;
+      return;
     } else if (inner == 0) {
       const std::size_t from = s + lead, to = p - trail;
       if (!lead) {
@@ -800,13 +829,15 @@ bool TCsvLoader::RewriteQuoted(const std::string& fileName, const TFirstFieldCut
   QuotedOutput out(quote, write);
   if (!FSkipFirstLine && RecordScanner::Applies(FQuoteChar, FDelimiter)) {
     QuotedRewriter rewriter(quote, static_cast<char>(FDelimiter), cut, out);
+    const std::size_t slack = QuotedOutput::kSlack;  // runs are copied from here in pieces
+    buffer.resize(FBlockSize + slack);
     std::size_t scanFrom = 0, filled = got;
     for (bool last = false;;) {
       const std::size_t keep = rewriter.Scan(buffer.data(), scanFrom, filled, last);
       if (last || rewriter.Ended()) break;
       const std::size_t carried = filled - keep;
       std::memmove(buffer.data(), buffer.data() + keep, carried);
-      if (buffer.size() < carried + FBlockSize) buffer.resize(carried + FBlockSize);
+      if (buffer.size() < carried + FBlockSize + slack) buffer.resize(carried + FBlockSize + slack);
       if (int err = file.Read(buffer.data() + carried, FBlockSize, got)) throw OpenError(fileName, err);
       filled = carried + got;
       scanFrom = carried;
@@ -819,8 +850,10 @@ bool TCsvLoader::RewriteQuoted(const std::string& fileName, const TFirstFieldCut
         if (k > 0) out.Put(static_cast<char>(FDelimiter));
         std::string_view value = fields[k];
         if (k == 0) value.remove_prefix(std::min(cut(value), value.size()));
+        out.Reserve(2 * value.size() + 5);
         out.PutQuoted(value);
       }
+      out.Reserve(2);
       out.LineEnd();
       return true;
     });
