@@ -1,6 +1,5 @@
 #include "app/KvUpdaterMainForm.h"
 
-#include <cstring>
 #include <exception>
 
 #include "base/Exception.h"
@@ -16,8 +15,9 @@
 
 namespace {
 
-constexpr std::size_t kOutputBuffer = 1 << 20;
+constexpr std::size_t kCopyBuffer = 1 << 20;
 constexpr std::string_view kTag = "INFO\t";
+constexpr std::string_view kTagLower = "info\t";
 constexpr std::size_t kPrefixLength = 26;
 
 std::string WriteErrorText(const std::string& path, int err) {
@@ -37,7 +37,18 @@ std::string SearchErrorText(const std::string& folder, int err) {
 
 // The correction rule: the first field begins with the tag, in any case.
 bool HasTag(std::string_view first) {
-  return first.size() >= kTag.size() && platform::CompareTextIgnoreCase(first.substr(0, kTag.size()), kTag) == 0;
+  if (first.size() < kTag.size()) return false;
+  const std::string_view head = first.substr(0, kTag.size());
+  // Bytes below 0x80 are characters of their own in every code page and
+  // fold to their ASCII lower case: the locale comparison is needed only
+  // when one of the bytes is not such a character.
+  bool ascii = true, same = true;
+  for (std::size_t i = 0; i < kTag.size(); ++i) {
+    const auto c = static_cast<unsigned char>(head[i]);
+    ascii = ascii && c < 0x80;
+    same = same && (c | (c >= 'A' && c <= 'Z' ? 0x20 : 0)) == static_cast<unsigned char>(kTagLower[i]);
+  }
+  return ascii ? same : platform::CompareTextIgnoreCase(head, kTag) == 0;
 }
 
 bool SameFileState(const platform::FileInfo& a, const platform::FileInfo& b) {
@@ -57,9 +68,9 @@ int CarryOverAppended(platform::File& old, std::uint64_t readSize, const std::st
   if (int err = out.OpenReadWrite(target)) return err;
   if (int err = out.SeekToEnd()) return err;
   if (int err = old.SeekTo(readSize)) return err;
-  std::unique_ptr<char[]> buffer(new char[kOutputBuffer]);
+  std::unique_ptr<char[]> buffer(new char[kCopyBuffer]);
   for (std::size_t got = 1; got > 0;) {
-    if (int err = old.Read(buffer.get(), kOutputBuffer, got)) return err;
+    if (int err = old.Read(buffer.get(), kCopyBuffer, got)) return err;
     if (int err = out.Write(buffer.get(), got)) return err;
   }
   if (int err = out.Flush()) return err;
@@ -114,38 +125,6 @@ class TLogFileWalk {
 };
 
 }  // namespace
-
-// Buffers the canonical record lines and writes them to the temporary file
-// in large blocks, checking every write.
-class TKvAccesslogUpdaterForm::TRecordWriter {
- public:
-  TRecordWriter(platform::File& file, std::string path)
-      : FFile(file), FPath(std::move(path)), FBuffer(new char[kOutputBuffer]) {}
-  // Room for at least count more bytes; Commit tells how many were used.
-  char* Reserve(std::size_t count) {
-    if (FUsed + count > FCapacity) {
-      Flush();
-      if (count > FCapacity) {
-        FCapacity = count;
-        FBuffer.reset(new char[FCapacity]);
-      }
-    }
-    return FBuffer.get() + FUsed;
-  }
-  void Commit(char* end) { FUsed = static_cast<std::size_t>(end - FBuffer.get()); }
-  void Flush() {
-    if (FUsed == 0) return;
-    if (int err = FFile.Write(FBuffer.get(), FUsed)) throw EWriteError(WriteErrorText(FPath, err));
-    FUsed = 0;
-  }
-
- private:
-  platform::File& FFile;
-  std::string FPath;
-  std::unique_ptr<char[]> FBuffer;
-  std::size_t FCapacity = kOutputBuffer;
-  std::size_t FUsed = 0;
-};
 
 TKvAccesslogUpdaterForm::TKvAccesslogUpdaterForm() = default;
 TKvAccesslogUpdaterForm::TKvAccesslogUpdaterForm(IKvUpdaterView& View) : FView(&View) {}
@@ -245,37 +224,10 @@ void TKvAccesslogUpdaterForm::ShowProgress(int Checked, int Updated, int Total) 
   FView->ProcessMessages();
 }
 
-void TKvAccesslogUpdaterForm::RepairRecord(TStringList& Fields) {
-  // A line without fields is kept as an empty line rather than ending the run.
-  const int count = Fields.Count();
-  if (count > 0 && HasTag(Fields[0])) {
-    FFileChanged = true;
-    const std::string& first = Fields[0];
-    Fields.Put(0, first.size() > kPrefixLength ? std::string_view(first).substr(kPrefixLength) : std::string_view());
-  }
-  // Worst case: every byte a quote to double, two quotes and a comma a field.
-  std::size_t room = 2;
-  for (int i = 0; i < count; ++i) room += 2 * Fields[i].size() + 3;
-  char* p = FOutput->Reserve(room);
-  for (int i = 0; i < count; ++i) {
-    if (i > 0) *p++ = ',';
-    *p++ = '"';
-    const std::string& field = Fields[i];
-    const char* from = field.data();
-    const char* const end = from + field.size();
-    while (const char* q = static_cast<const char*>(std::memchr(from, '"', static_cast<std::size_t>(end - from)))) {
-      std::memcpy(p, from, static_cast<std::size_t>(q - from) + 1);
-      p += q - from + 1;
-      *p++ = '"';
-      from = q + 1;
-    }
-    std::memcpy(p, from, static_cast<std::size_t>(end - from));
-    p += end - from;
-    *p++ = '"';
-  }
-  *p++ = '\r';
-  *p++ = '\n';
-  FOutput->Commit(p);
+std::size_t TKvAccesslogUpdaterForm::RepairRecord(std::string_view First) {
+  if (!HasTag(First)) return 0;
+  FFileChanged = true;
+  return kPrefixLength;
 }
 
 void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& UpdatedCount) {
@@ -299,7 +251,6 @@ void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& Updat
   if (int err = temp.CreateExclusive(tempName))
     throw EFCreateError(Format("ファイル \"%s\". %s を作成できません", {tempName, platform::ErrorText(err)}));
 
-  TRecordWriter writer(temp, tempName);
   try {
     // Most files need no correction (every run after the first meets only
     // repaired files): a scan that looks for a record to correct, without
@@ -314,18 +265,21 @@ void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& Updat
         return;
       }
     }
-    FOutput = &writer;
     bool reachedEnd = true;
     {
+      // Every record goes to the temporary file in the canonical form, in
+      // large checked writes.
       TCsvLoader loader;
       loader.SetDelimiter(44);
       loader.SetQuoteChar(34);
       loader.SetSkipFirstLine(false);
-      loader.SetOnRecord([this](TStringList& fields) { RepairRecord(fields); });
-      loader.LoadFromFile(target);
+      loader.RewriteQuoted(
+          target, [this](std::string_view first) { return RepairRecord(first); },
+          [&](const char* data, std::size_t size) {
+            if (int err = temp.Write(data, size)) throw EWriteError(WriteErrorText(tempName, err));
+          });
       reachedEnd = loader.ReachedEnd();
     }
-    FOutput = nullptr;
 
     if (!FFileChanged) {
       temp.Close();
@@ -336,7 +290,6 @@ void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& Updat
     // that follows it.
     if (!reachedEnd) throw Exception(Format("ファイル \"%s\" にNUL文字があるため修正できません", {FileName}));
 
-    writer.Flush();
     if (haveBefore) {
       if (int err = temp.CopyAccessFrom(before)) throw EWriteError(WriteErrorText(tempName, err));
     }
@@ -370,7 +323,6 @@ void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& Updat
       throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
     ++UpdatedCount;
   } catch (...) {
-    FOutput = nullptr;
     temp.Close();
     // Only the file this call created is removed; after a successful rename
     // the name belongs to nobody.

@@ -3,9 +3,9 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "app/KvUpdaterView.h"
-#include "base/StringList.h"
 #include "config/KestrovaIniUnit.h"
 #include "platform/File.h"
 
@@ -36,13 +36,12 @@ class TKvAccesslogUpdaterForm {
 
  private:
   friend struct KvUpdaterMainFormTestPeer;
-  class TRecordWriter;
 
   // Repairs one file; adds 1 to UpdatedCount when the file was replaced.
   void RepairFile(const std::string& FileName, int& UpdatedCount);
-  // The record callback: corrects an "INFO\t" first field and appends the
-  // record in canonical form to the temporary file.
-  void RepairRecord(TStringList& Fields);
+  // The correction of a record: the number of bytes to cut from its first
+  // field, 26 when it begins with "INFO\t" (which marks the file changed).
+  std::size_t RepairRecord(std::string_view First);
 
   // The number of log files in the folder; a folder that cannot be searched has none.
   int CountLogFiles(const std::string& Folder);
@@ -55,5 +54,4 @@ class TKvAccesslogUpdaterForm {
   bool FStopRequested = false;
   bool FRunning = false;
   bool FFileChanged = false;
-  TRecordWriter* FOutput = nullptr;  // the current file's temporary file, during RepairFile
 };

@@ -1,7 +1,9 @@
 #include "csv/RsCsvUtil.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -370,6 +372,315 @@ class RecordScanner {
   std::string FArena;
 };
 
+// Collects the output of a rewrite and hands it on in large pieces. Room is
+// reserved ahead, so that the bytes of a whole block go in without a check
+// each; short runs are copied in 16-byte pieces that may read and write past
+// their end, into the slack both buffers keep.
+class QuotedOutput {
+ public:
+  static constexpr std::size_t kSlack = 64;
+
+  QuotedOutput(char quote, const TCsvLoader::TWriteEvent& write) : FQuote(quote), FWrite(write) {}
+
+  // Room for size more bytes.
+  void Reserve(std::size_t size) {
+    if (size <= FBuffer.size() - kSlack - FUsed) return;
+    Drain();
+    if (size > FBuffer.size() - kSlack) FBuffer.resize(std::max(size, kMinimum) + kSlack);
+  }
+  // data must stay readable for 15 bytes after size.
+  void Append(const char* data, std::size_t size) {
+    Copy(FBuffer.data() + FUsed, data, size);
+    FUsed += size;
+  }
+  void Put(char c) { FBuffer[FUsed++] = c; }
+  // The pending bytes, then the bytes of a field, each optionally preceded and
+  // followed by a quote byte: one pass with the write position in a register
+  // (every byte stored could otherwise alias the members).
+  void AppendField(const char* pending, std::size_t pendingSize, bool open, const char* field, std::size_t fieldSize,
+                   bool close) {
+    const char quote = FQuote;
+    char* to = Copy(FBuffer.data() + FUsed, pending, pendingSize);
+    if (open) *to++ = quote;
+    to = Copy(to, field, fieldSize);
+    if (close) *to++ = quote;
+    FUsed = static_cast<std::size_t>(to - FBuffer.data());
+  }
+  void LineEnd() {
+    Put('\r');
+    Put('\n');
+  }
+  // The value in quotes, its quote bytes doubled: at most 2 * size + 2 bytes.
+  void PutQuoted(std::string_view value) {
+    Put(FQuote);
+    for (char c : value) {
+      if (c == FQuote) Put(c);
+      Put(c);
+    }
+    Put(FQuote);
+  }
+  void Drain() {
+    if (FUsed == 0) return;
+    FWrite(FBuffer.data(), FUsed);
+    FUsed = 0;
+  }
+
+ private:
+  static char* Copy(char* to, const char* from, std::size_t size) {
+    if (size > 128) {
+      std::memcpy(to, from, size);
+    } else {
+      for (std::size_t k = 0; k < size; k += 16) std::memcpy(to + k, from + k, 16);
+    }
+    return to + size;
+  }
+
+  static constexpr std::size_t kMinimum = 1 << 20;
+  const char FQuote;
+  const TCsvLoader::TWriteEvent& FWrite;
+  std::vector<char> FBuffer = std::vector<char>(kMinimum + kSlack);
+  std::size_t FUsed = 0;
+};
+
+// The rewrite into the quoted form straight from the bytes, in the
+// RecordScanner's one pass: no field is cut out or copied on its own. Most
+// output bytes are input bytes: a field already in quotes whose inner quotes
+// are doubled stays as it is, one without quotes only gains the two around
+// it, so the output is runs of the input with a few bytes put in between.
+// Only a field that needs its quotes undoubled or doubled differently is
+// rebuilt from its value. Used when the RecordScanner applies.
+class QuotedRewriter {
+ public:
+  QuotedRewriter(char quote, char delimiter, const TCsvLoader::TFirstFieldCut& cut, QuotedOutput& out)
+      : FQuote(quote), FDelimiter(delimiter), FCut(cut), FOut(out) {}
+
+  // As RecordScanner::Scan, but only the unfinished field is carried: the
+  // output of the fields before it is already written.
+  std::size_t Scan(const char* buffer, std::size_t from, std::size_t size, bool last) {
+    FIn = buffer;
+    FSize = size;
+    // A field of n bytes gives at most 2 n + 2 and a line end two, so a line
+    // of b bytes (",\n" is the worst) gives at most 4 b, and the last line
+    // without its end 4 b + 4.
+    FOut.Reserve(4 * size + 8);
+    FSkipAt = std::string::npos;
+    FFieldStart = FCopyFrom = 0;
+    std::size_t i = from;
+    if (FSkipLF) {
+      if (i >= size) {
+        if (last) FSkipLF = false;
+        return size;
+      }
+      if (buffer[i] == '\n') FFieldStart = FCopyFrom = ++i;
+      FSkipLF = false;
+    }
+#if defined(__SSE2__)
+    const __m128i q = _mm_set1_epi8(FQuote), d = _mm_set1_epi8(FDelimiter);
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), nul = _mm_setzero_si128();
+    while (i + 64 <= size) {
+      std::uint64_t quotes = 0, splits = 0;
+      for (int k = 0; k < 4; ++k) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + i + 16 * k));
+        const __m128i split = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, d), _mm_cmpeq_epi8(v, nul)),
+                                           _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
+        quotes |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, q))))
+                  << (16 * k);
+        splits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(split))) << (16 * k);
+      }
+      std::uint64_t inside = quotes;  // parity of the quotes up to each byte
+      inside ^= inside << 1;
+      inside ^= inside << 2;
+      inside ^= inside << 4;
+      inside ^= inside << 8;
+      inside ^= inside << 16;
+      inside ^= inside << 32;
+      const bool odd = (inside >> 63) != 0;
+      if (FInside) inside = ~inside;
+      const std::uint64_t stray = ~inside & ~quotes & ~splits;  // plain bytes outside quotes
+      std::uint64_t todo = splits & ~inside;
+      std::uint64_t open = ~0ULL;  // bits that belong to the current field
+      while (todo) {
+        const int bit = __builtin_ctzll(todo);
+        const std::uint64_t before = open & ((1ULL << bit) - 1);
+        FFieldQuotes += CountBits(quotes & before);
+        FFieldStray = FFieldStray || (stray & before) != 0;
+        if (!Structural(i + static_cast<std::size_t>(bit))) return size;
+        open = bit == 63 ? 0 : ~0ULL << (bit + 1);
+        todo &= todo - 1;
+      }
+      FFieldQuotes += CountBits(quotes & open);
+      FFieldStray = FFieldStray || (stray & open) != 0;
+      if (odd) FInside = !FInside;
+      i += 64;
+    }
+#endif
+    for (; i < size; ++i) {
+      const char c = buffer[i];
+      if (c == FQuote) {
+        FInside = !FInside;
+        ++FFieldQuotes;
+      } else if (!FInside) {
+        if (c == FDelimiter || c == '\r' || c == '\n' || c == '\0') {
+          if (!Structural(i)) return size;
+        } else {
+          FFieldStray = true;
+        }
+      }
+    }
+    if (last) {
+      if (FFieldIndex > 0 || FFieldStart < size)
+        EndLine(size, '\0');
+      else
+        Flush(size);
+      return size;
+    }
+    // A CR as the last byte: its LF, if any, comes with the next piece.
+    if (FSkipAt == size) FSkipLF = true;
+    Flush(FFieldStart);
+    return FFieldStart;
+  }
+  bool Ended() const { return FEnded; }
+  bool ReachedEnd() const { return !FEnded; }
+
+ private:
+  static std::size_t CountBits(std::uint64_t bits) {
+    std::size_t n = 0;
+    for (; bits; bits &= bits - 1) ++n;
+    return n;
+  }
+
+  // Writes the pending input bytes up to at.
+  void Flush(std::size_t at) {
+    FOut.Append(FIn + FCopyFrom, at - FCopyFrom);
+    FCopyFrom = at;
+  }
+
+  void StartField(std::size_t at) {
+    FFieldStart = at;
+    FFieldQuotes = 0;
+    FFieldStray = false;
+  }
+
+  // A delimiter or line break outside quotes at p; false when the data ends.
+  bool Structural(std::size_t p) {
+    const char c = FIn[p];
+    if (c == FDelimiter) {
+      EndField(p);
+      ++FFieldIndex;
+      StartField(p + 1);
+      return true;
+    }
+    if (c == '\n' && p == FSkipAt) {  // the LF of a CR LF
+      if (FCopyFrom == p) FCopyFrom = p + 1;
+      StartField(p + 1);
+      return true;
+    }
+    if (c == '\0' && FFieldIndex == 0 && p == FFieldStart) {  // the data ends where a line would start
+      Flush(p);
+      FEnded = true;
+      return false;
+    }
+    EndLine(p, c);
+    if (c == '\0') {
+      FEnded = true;
+      return false;
+    }
+    if (c == '\r') FSkipAt = p + 1;
+    FFieldIndex = 0;
+    StartField(p + 1);
+    return true;
+  }
+
+  // Ends the line at p, where c ends it ('\0' also for the end of the data).
+  void EndLine(std::size_t p, char c) {
+    if (FFieldIndex > 0 || p > FFieldStart) EndField(p);
+    if (c == '\r' && p + 1 < FSize && FIn[p + 1] == '\n') return;  // a CR LF stays as it is
+    Flush(p);
+    FOut.LineEnd();
+    FCopyFrom = p + 1;
+  }
+
+  // Writes the field from FFieldStart to p in the quoted form.
+  void EndField(std::size_t p) {
+    const std::size_t s = FFieldStart;
+    const bool lead = p > s && FIn[s] == FQuote;
+    const bool trail = p > s + lead && FIn[p - 1] == FQuote;
+    const std::size_t inner = FFieldQuotes - lead - trail;
+    const bool first = FFieldIndex == 0;
+    if (lead && trail && !FFieldStray && FFieldQuotes % 2 == 0) {
+      // Every plain byte is inside quotes and the field ends outside them,
+      // so the inner quotes come in pairs: undoubled and doubled again they
+      // give the same bytes. (Only the end of the data ends a field inside.)
+      if (!first) return;
+      if (inner == 0) {
+        const std::size_t cut = std::min(FCut(std::string_view(FIn + s + 1, p - s - 2)), p - s - 2);
+        if (cut > 0) {
+          Flush(s + 1);
+          FCopyFrom = s + 1 + cut;
+        }
+        return;
+      }
+    } else if (inner == 0 && !first) {
+      FOut.AppendField(FIn + FCopyFrom, s - FCopyFrom, !lead, FIn + s, p - s, !trail);
+      FCopyFrom = p;
+      return;
+    } else if (inner == 0) {
+      const std::size_t from = s + lead, to = p - trail;
+      if (!lead) {
+        Flush(s);
+        FOut.Put(FQuote);
+      }
+      if (first) {
+        const std::size_t cut = std::min(FCut(std::string_view(FIn + from, to - from)), to - from);
+        if (cut > 0) {
+          Flush(from);
+          FCopyFrom = from + cut;
+        }
+      }
+      if (!trail) {
+        Flush(p);
+        FOut.Put(FQuote);
+      }
+      return;
+    }
+    // The value, as the reader delivers it: stripped and undoubled.
+    Flush(s);
+    FValue.clear();
+    int run = 0;
+    for (std::size_t j = s + lead; j < p - trail; ++j) {
+      if (FIn[j] == FQuote) {
+        if (++run == 2) {
+          run = 0;
+          continue;
+        }
+      } else {
+        run = 0;
+      }
+      FValue += FIn[j];
+    }
+    std::string_view value(FValue);
+    if (first) value.remove_prefix(std::min(FCut(value), value.size()));
+    FOut.PutQuoted(value);
+    FCopyFrom = p;
+  }
+
+  const char FQuote, FDelimiter;
+  const TCsvLoader::TFirstFieldCut& FCut;
+  QuotedOutput& FOut;
+  const char* FIn = nullptr;
+  std::size_t FSize = 0;
+  std::size_t FSkipAt = std::string::npos;  // an LF here belongs to the CR before it
+  std::size_t FFieldStart = 0;              // where the current field starts
+  std::size_t FCopyFrom = 0;                // input bytes from here on are not yet written
+  std::size_t FFieldIndex = 0;              // of the current field in its record
+  std::size_t FFieldQuotes = 0;             // quote bytes in the current field so far
+  bool FFieldStray = false;                 // a plain byte outside quotes in the current field
+  bool FInside = false;
+  bool FSkipLF = false;
+  bool FEnded = false;
+  std::string FValue;
+};
+
 }  // namespace
 
 void TCsvLoader::SplitLines(std::string_view text, unsigned char quoteChar, TStringList& lines) {
@@ -505,4 +816,48 @@ bool TCsvLoader::FindRecord(const std::string& fileName, const std::function<boo
   return StreamRecords(fileName, file, buffer, got, true, [&](const std::string_view* fields, std::size_t count) {
     return !(count > 0 && match(fields[0]));
   });
+}
+
+bool TCsvLoader::RewriteQuoted(const std::string& fileName, const TFirstFieldCut& cut, const TWriteEvent& write) {
+  platform::File file;
+  OpenFile(fileName, file);
+  std::string buffer(FBlockSize, '\0');
+  std::size_t got = 0;
+  if (int err = file.Read(buffer.data(), FBlockSize, got)) throw OpenError(fileName, err);
+  if (got == 0) return false;
+  const char quote = static_cast<char>(FQuoteChar);
+  QuotedOutput out(quote, write);
+  if (!FSkipFirstLine && RecordScanner::Applies(FQuoteChar, FDelimiter)) {
+    QuotedRewriter rewriter(quote, static_cast<char>(FDelimiter), cut, out);
+    const std::size_t slack = QuotedOutput::kSlack;  // runs are copied from here in pieces
+    buffer.resize(FBlockSize + slack);
+    std::size_t scanFrom = 0, filled = got;
+    for (bool last = false;;) {
+      const std::size_t keep = rewriter.Scan(buffer.data(), scanFrom, filled, last);
+      if (last || rewriter.Ended()) break;
+      const std::size_t carried = filled - keep;
+      std::memmove(buffer.data(), buffer.data() + keep, carried);
+      if (buffer.size() < carried + FBlockSize + slack) buffer.resize(carried + FBlockSize + slack);
+      if (int err = file.Read(buffer.data() + carried, FBlockSize, got)) throw OpenError(fileName, err);
+      filled = carried + got;
+      scanFrom = carried;
+      last = got == 0;
+    }
+    FReachedEnd = rewriter.ReachedEnd();
+  } else {
+    StreamRecords(fileName, file, buffer, got, false, [&](const std::string_view* fields, std::size_t count) {
+      for (std::size_t k = 0; k < count; ++k) {
+        if (k > 0) out.Put(static_cast<char>(FDelimiter));
+        std::string_view value = fields[k];
+        if (k == 0) value.remove_prefix(std::min(cut(value), value.size()));
+        out.Reserve(2 * value.size() + 5);
+        out.PutQuoted(value);
+      }
+      out.Reserve(2);
+      out.LineEnd();
+      return true;
+    });
+  }
+  out.Drain();
+  return true;
 }

@@ -44,6 +44,9 @@ class TCsvLoader {
   using TBeginEvent = std::function<void(int firstRecordLine, const TStringList& lines)>;
   using TRecordEvent = std::function<void(TStringList& fields)>;
   using TEndEvent = std::function<void()>;
+  // How many bytes to drop from the front of a record's first field.
+  using TFirstFieldCut = std::function<std::size_t(std::string_view firstField)>;
+  using TWriteEvent = std::function<void(const char* data, std::size_t size)>;
 
   TCsvLoader() = default;
 
@@ -69,6 +72,15 @@ class TCsvLoader {
   // satisfies match; reads only as far as the first such record, with the
   // same checks and errors as LoadFromFile, and calls no callback.
   bool FindRecord(const std::string& fileName, const std::function<bool(std::string_view firstField)>& match);
+
+  // Writes every record of the file back in the quoted form: each field in
+  // the quote byte with its quote bytes doubled, the fields joined by the
+  // delimiter, CR LF after each record (a record without fields is an empty
+  // line). The fields are the ones LoadFromFile delivers, the first one less
+  // the bytes cut asks to drop; the bytes go to write in large pieces. Calls
+  // no event; false for an empty file. ReachedEnd tells, as after
+  // LoadFromFile, whether the data was read to its end.
+  bool RewriteQuoted(const std::string& fileName, const TFirstFieldCut& cut, const TWriteEvent& write);
 
   static void SplitLines(std::string_view text, unsigned char quoteChar, TStringList& lines);
 

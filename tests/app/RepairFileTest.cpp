@@ -197,6 +197,24 @@ TEST_F(RepairFileTest, CorrectedFileIsRewrittenCanonicallyWithItsOldTime) {
   EXPECT_FALSE(Exists(log + ".temp"));
 }
 
+// The tag in quoted first fields and in any case of its letters; a quote
+// inside the prefix is cut as one byte of the value; a full-width letter is
+// not the tag's letter.
+TEST_F(RepairFileTest, TagIsFoundInQuotedFieldsAndInAnyCase) {
+  const std::string log =
+      Log("iNfO\t" + std::string(kPrefix21) + "x\n" + "\"" + Info("a\"\"b") + "\",c\r\n" +
+          "\"INFO\t12\"\"3456789012345678901tail\"\n" + "\"\xEF\xBC\xA9NFO\t" + kPrefix21 + "z\"\r\n" + "\"INFO\"\n");
+  Result r = Repair(dir.System("access.log"));
+  ASSERT_EQ(r.error, "");
+  EXPECT_EQ(r.updated, 1);
+  EXPECT_EQ(ReadFile(log),
+            "\"x\"\r\n"
+            "\"a\"\"b\",\"c\"\r\n"
+            "\"1tail\"\r\n"
+            "\"\xEF\xBC\xA9NFO\t" +
+                std::string(kPrefix21) + "z\"\r\n" + "\"INFO\"\r\n");
+}
+
 TEST_F(RepairFileTest, EmptyFileAndEmptyLines) {
   const std::string empty = Log("", "empty.log");
   EXPECT_EQ(Repair(dir.System("empty.log")).updated, 0);

@@ -1,0 +1,218 @@
+// The rewrite into the quoted form against the plainest way to the same
+// bytes: the line-by-line reading of the text, each field written back.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "base/Exception.h"
+#include "csv/RsCsvUtil.h"
+#include "support/TestSupport.h"
+
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+namespace {
+
+struct Settings {
+  unsigned char quote = '"';
+  unsigned char delimiter = ',';
+  bool skipFirstLine = false;
+};
+
+// A cut that depends on the value and sometimes exceeds it.
+std::size_t Cut(std::string_view first) {
+  if (first.empty()) return 0;
+  if (first[0] == 'a') return 3;
+  if (first[0] == 'x') return 100;
+  if (first[0] == '"') return 1;
+  return 0;
+}
+
+struct Outcome {
+  std::string bytes;
+  std::vector<std::string> firsts;  // the values the cut was asked about
+  bool reachedEnd = true;
+  bool operator==(const Outcome&) const = default;
+};
+
+void Configure(TCsvLoader& loader, const Settings& setup) {
+  loader.SetQuoteChar(setup.quote);
+  loader.SetDelimiter(setup.delimiter);
+  loader.SetSkipFirstLine(setup.skipFirstLine);
+}
+
+Outcome Expected(const std::string& text, const Settings& setup) {
+  Outcome r;
+  TCsvLoader loader;
+  Configure(loader, setup);
+  const char q = static_cast<char>(setup.quote);
+  loader.SetOnRecord([&](TStringList& fields) {
+    for (int i = 0; i < fields.Count(); ++i) {
+      if (i > 0) r.bytes += static_cast<char>(setup.delimiter);
+      std::string value = fields[i];
+      if (i == 0) {
+        r.firsts.push_back(value);
+        value.erase(0, std::min(Cut(value), value.size()));
+      }
+      r.bytes += q;
+      for (char c : value) {
+        if (c == q) r.bytes += q;
+        r.bytes += c;
+      }
+      r.bytes += q;
+    }
+    r.bytes += "\r\n";
+  });
+  loader.ParseText(text);
+  r.reachedEnd = loader.ReachedEnd();
+  return r;
+}
+
+Outcome Rewritten(const std::string& path, const Settings& setup, std::size_t block) {
+  Outcome r;
+  TCsvLoader loader;
+  Configure(loader, setup);
+  loader.SetBlockSize(block);
+  loader.RewriteQuoted(
+      path,
+      [&](std::string_view first) {
+        r.firsts.emplace_back(first);
+        return Cut(first);
+      },
+      [&](const char* data, std::size_t size) { r.bytes.append(data, size); });
+  r.reachedEnd = loader.ReachedEnd();
+  return r;
+}
+
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 32 && c < 127) {
+      out += static_cast<char>(c);
+    } else {
+      out += "\\x";
+      out += "0123456789abcdef"[c >> 4];
+      out += "0123456789abcdef"[c & 15];
+    }
+  }
+  return out;
+}
+
+void PrintTo(const Outcome& o, std::ostream* os) {
+  *os << "\"" << Printable(o.bytes) << "\" after " << o.firsts.size() << " first fields"
+      << (o.reachedEnd ? "" : ", ended early");
+}
+
+class Rewrite : public testing::Test {
+ protected:
+  // Compares every block size on text, one written file.
+  void Check(const std::string& text, const Settings& setup, std::initializer_list<std::size_t> blocks) {
+    WriteFile(FDir.Native("f.csv"), text);
+    const Outcome expected = Expected(text, setup);
+    for (std::size_t block : blocks)
+      ASSERT_EQ(Rewritten(FDir.System("f.csv"), setup, block), expected)
+          << "text \"" << Printable(text) << "\" block " << block;
+  }
+  TempDir FDir;
+};
+
+std::uint64_t gState = 0x2545F4914F6CDD1DULL;
+unsigned Next() {
+  gState = gState * 6364136223846793005ULL + 1442695040888963407ULL;
+  return static_cast<unsigned>(gState >> 33);
+}
+
+// A record that is mostly well formed: quoted fields with doubled quotes and
+// line breaks, plain fields, empty ones, now and then a stray quote.
+std::string RandomRecord() {
+  static const char* const plain[] = {"", "a", "abc", "x1", "192.168.0.1", "INFO", " sp ", "a\"b"};
+  static const char* const quoted[] = {
+      "\"\"",     "\"a\"",     "\"a,b\"",  "\"a\"\"b\"", "\"\"\"\"", "\"l\r\nb\"", "\"abcdefghijklmnop\"",
+      "\"a\"b\"", "\"\"\"a\"", "\"x\"\"\""};
+  std::string r;
+  const unsigned fields = 1 + Next() % 7;
+  for (unsigned k = 0; k < fields; ++k) {
+    if (k > 0) r += ',';
+    r += Next() % 3 == 0 ? plain[Next() % 8] : quoted[Next() % 10];
+  }
+  static const char* const ends[] = {"\r\n", "\r\n", "\n", "\r", "\n\r", ""};
+  return r + ends[Next() % 6];
+}
+
+}  // namespace
+
+// Every special byte at every position of a small text, read in tiny blocks
+// so that it also lands on every block boundary.
+TEST_F(Rewrite, EverySpecialByteAtEveryPosition) {
+  using namespace std::string_literals;
+  const std::vector<std::string> specials = {"\"", "\"\"", "\r\n", "\r", "\n", "\0"s, "\n\r", ",", "a"};
+  const std::string base = "ab,\"c,d\"\r\n\"x\"\"y\",,\"\"\nhi\"j\"k,l\r\n\"a\"\r\nmn";
+  for (const std::string& special : specials)
+    for (std::size_t pos = 0; pos <= base.size(); ++pos)
+      Check(base.substr(0, pos) + special + base.substr(pos), {}, {1, 2, 3, 5, 8, 64});
+}
+
+TEST_F(Rewrite, WorkedCases) {
+  using namespace std::string_literals;
+  const std::vector<std::string> texts = {
+      "",
+      "\r\n",
+      "\n\n\r\r\n",
+      ",",
+      "\"a\",\"b\"\r\n",                    // already in the quoted form
+      "abcdef,\"x\"\r\n",                   // cuts from plain and quoted first fields
+      "\"abcdef\",x\n\"a\"\n\"x\"\"y\"\n",  // a cut beyond the value; one with an inner quote
+      "\"\"\"abc\"\r\n",                    // the value begins with a quote
+      "\"abc",                              // open quote at the end of the data
+      "abc\"",
+      "\"",
+      "\"a\"b\"c\",d\r\n",
+      "a\0b\r\n"s,
+      "\"a\0b\",c\r\n\0rest"s,
+      "\0"s,
+  };
+  for (const std::string& text : texts) Check(text, {}, {1, 4, 1 << 20});
+}
+
+TEST_F(Rewrite, RandomRecordsAcrossBlockBoundaries) {
+  for (int round = 0; round < 200; ++round) {
+    std::string text;
+    const int records = 1 + static_cast<int>(Next() % 60);
+    for (int k = 0; k < records; ++k) text += RandomRecord();
+    if (round % 10 == 0) text.insert(Next() % (text.size() + 1), 1, '\0');
+    Check(text, {}, {1, 7, 63, 64, 65, 129, 1 << 20});
+  }
+}
+
+TEST_F(Rewrite, RandomBytes) {
+  const char alphabet[] = {'a', 'x', ',', ',', '"', '"', '"', '\r', '\n', ' ', '\0', 'b'};
+  for (int round = 0; round < 200; ++round) {
+    std::string text(Next() % 400, 'a');
+    for (char& c : text) c = alphabet[Next() % (round % 4 == 0 ? 12 : 10)];
+    Check(text, {}, {1, 7, 64, 100, 1 << 20});
+  }
+}
+
+// Settings the one-pass rewrite does not cover take the field by field way.
+TEST_F(Rewrite, OtherSettingsGiveTheSameBytes) {
+  const std::string text = "h,\"1\"\r\na'b,'c''d'\n\"x,y\",\"\"\"z\"\r\n";
+  for (const Settings& setup : {Settings{'"', ',', true}, Settings{'\'', ',', false}, Settings{0, ',', false},
+                                Settings{',', ',', false}, Settings{'"', '\n', false}})
+    Check(text, setup, {1, 3, 1 << 20});
+}
+
+TEST_F(Rewrite, EmptyFileMissingFileAndWriteFailure) {
+  TCsvLoader loader;
+  auto keep = [](const char*, std::size_t) {};
+  WriteFile(FDir.Native("empty.csv"), "");
+  EXPECT_FALSE(loader.RewriteQuoted(FDir.System("empty.csv"), Cut, keep));
+  EXPECT_THROW(loader.RewriteQuoted(FDir.System("missing.csv"), Cut, keep), Exception);
+  WriteFile(FDir.Native("f.csv"), "a,b\r\n");
+  EXPECT_THROW(loader.RewriteQuoted(FDir.System("f.csv"), Cut,
+                                    [](const char*, std::size_t) { throw std::runtime_error("disk full"); }),
+               std::runtime_error);
+}
