@@ -301,25 +301,21 @@ void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& Updat
     if (int err = temp.Flush()) throw EWriteError(WriteErrorText(tempName, err));
     if (int err = temp.Close()) throw EWriteError(WriteErrorText(tempName, err));
 
-    // The old file stays open across the replace where the platform lets
-    // it: what a writer appends to it between the check below and the rename
-    // is carried over afterwards. Where an open target refuses the rename, it
-    // is held with writers refused during the check and let go just before.
-    const bool closeBeforeReplace = platform::ReplaceNeedsClosedTarget();
+    // The old file stays open across the replace: what a writer appends to
+    // it between the check below and the rename is carried over afterwards.
     platform::File old;
-    if (old.OpenRead(target, closeBeforeReplace) != 0)
+    if (old.OpenRead(target, false) != 0)
       throw Exception(Format("ファイル \"%s\" は修正中に変更されました", {FileName}));
     // A file that grew or changed while it was read would lose the change.
     platform::FileInfo after;
     if (!haveBefore || platform::GetFileInfo(target, after) != 0 || !SameFileState(before, after))
       throw Exception(Format("ファイル \"%s\" は修正中に変更されました", {FileName}));
-    if (closeBeforeReplace) old.Close();
 
     if (int err = platform::ReplaceFile(tempName, target))
       throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
     if (int err = platform::FlushDirectory(FolderOf(target)))
       throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
-    if (int err = old.IsOpen() ? CarryOverAppended(old, before.size, target) : 0)
+    if (int err = CarryOverAppended(old, before.size, target))
       throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
     ++UpdatedCount;
   } catch (...) {

@@ -41,10 +41,6 @@ int RenameFile(const std::string& from, const std::string& to);
 // One atomic step: afterwards the target is the renamed file, and at no moment
 // is there no file under the target's name.
 int ReplaceFile(const std::string& from, const std::string& to);
-// True where ReplaceFile refuses a target that this process still holds open
-// (Windows); a caller that watches the target across the replace must then
-// let it go first, and keeps writers out with a reader that refuses them.
-bool ReplaceNeedsClosedTarget();
 // Makes the folder's entries durable (POSIX: fsync of the folder). Platforms
 // whose rename is already durable do nothing.
 int FlushDirectory(const std::string& folder);

@@ -136,8 +136,6 @@ int RenameFile(const std::string& from, const std::string& to) {
   return unlink(a.c_str()) == 0 ? 0 : errno;
 }
 
-bool ReplaceNeedsClosedTarget() { return false; }
-
 int ReplaceFile(const std::string& from, const std::string& to) {
   return rename(ToNativePath(from).c_str(), ToNativePath(to).c_str()) == 0 ? 0 : errno;
 }

@@ -168,10 +168,6 @@ int RenameFile(const std::string& from, const std::string& to) {
   return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), 0) ? 0 : Failure();
 }
 
-// A rename over a file with open handles fails (access denied), even where
-// they share deletion.
-bool ReplaceNeedsClosedTarget() { return true; }
-
 int ReplaceFile(const std::string& from, const std::string& to) {
   const std::wstring a = Wide(from), b = Wide(to);
   // A virus scanner or indexer holds a new file for a moment: the errors it
@@ -186,6 +182,10 @@ int ReplaceFile(const std::string& from, const std::string& to) {
             : ::ReplaceFileW(b.c_str(), a.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
     if (replaced) return 0;
     const int err = Failure();
+    // The system's replace removed the old file but could not move the new
+    // one into its place: the name must not stay empty.
+    if (err == ERROR_UNABLE_TO_MOVE_REPLACEMENT)
+      return MoveFileExW(a.c_str(), b.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 0 : Failure();
     const bool transient = err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED ||
                            err == ERROR_LOCK_VIOLATION || err == ERROR_UNABLE_TO_REMOVE_REPLACED;
     if (!transient || attempt == kTries) return err;
@@ -193,7 +193,8 @@ int ReplaceFile(const std::string& from, const std::string& to) {
   }
 }
 
-// A rename with write-through is durable once it returns.
+// The file system journals the folder's entries with the rename, so there is
+// nothing left to flush.
 int FlushDirectory(const std::string&) { return 0; }
 
 int SetFileTimes(const std::string& path, const FileTime* creation, const FileTime* lastAccess,
