@@ -5,32 +5,14 @@
 #
 #   scripts/screenshot-windows.sh [OUTPUT.png]   (default docs/window-windows.png)
 set -euo pipefail
+if [ "${1:-}" != --shoot ]; then OUTPUT=$(realpath -m "${1:-$(dirname "$0")/../docs/window-windows.png}"); fi
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 JOBS=${JOBS:-2}
 BUILD=${BUILD:-$ROOT/build-win}
-OUTPUT=${1:-$ROOT/docs/window-windows.png}
-. "$ROOT/scripts/wine.sh"
-
-if [ ! -f "$BUILD/CMakeCache.txt" ]; then
-  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$BUILD" -j"$JOBS" --target KvAccesslogUpdater
-
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/kv-shot-XXXXXX")
-mkdir -p "$WORK/bin" "$WORK/htdocs"
-cp -Rp "$ROOT/demo/accesslog" "$WORK/accesslog"
-cp "$BUILD/bin/KvAccesslogUpdater.exe" "$WORK/bin/"
-# Wine shows the Linux root as drive Z:.
-windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
-{
-  printf '[Kestrova]\r\n'
-  printf 'accesslog_dir=%s\r\n' "$(windows_path "$WORK/accesslog")"
-  printf 'webdocroot=%s\r\n' "$(windows_path "$WORK/htdocs")"
-} >"$WORK/bin/kestrova.ini"
 
 shoot() {
+  local WORK=$1 OUTPUT=$2
   local caption='アクセスログ自動修正プログラム' program geometry x y w h i
   wine "$WORK/bin/KvAccesslogUpdater.exe" >/dev/null 2>&1 &
   program=$!
@@ -54,6 +36,31 @@ shoot() {
   wait "$program" 2>/dev/null || true
 }
 
-wine_run "$BUILD/wine" shoot
+# Inside the Wine environment: the picture only.
+if [ "${1:-}" = --shoot ]; then
+  shoot "$2" "$3"
+  exit
+fi
+
+. "$ROOT/scripts/wine.sh"
+if [ ! -f "$BUILD/CMakeCache.txt" ]; then
+  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$BUILD" -j"$JOBS" --target KvAccesslogUpdater
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/kv-shot-XXXXXX")
+mkdir -p "$WORK/bin" "$WORK/htdocs"
+cp -Rp "$ROOT/demo/accesslog" "$WORK/accesslog"
+cp "$BUILD/bin/KvAccesslogUpdater.exe" "$WORK/bin/"
+# Wine shows the Linux root as drive Z:.
+windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
+{
+  printf '[Kestrova]\r\n'
+  printf 'accesslog_dir=%s\r\n' "$(windows_path "$WORK/accesslog")"
+  printf 'webdocroot=%s\r\n' "$(windows_path "$WORK/htdocs")"
+} >"$WORK/bin/kestrova.ini"
+
+wine_run "$BUILD/wine" "$ROOT/scripts/screenshot-windows.sh" --shoot "$WORK" "$OUTPUT"
 rm -rf "$WORK"
 echo "== $OUTPUT"
