@@ -1,8 +1,8 @@
 // The sections whose defaults lie in the product's data folder, and which
 // create folders.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
+#include <filesystem>
 #include <map>
 
 #include "base/Exception.h"
@@ -139,7 +139,7 @@ TEST_F(FolderSectionsTest, IdxSvrDefaultsAndFolders) {
 }
 
 TEST_F(FolderSectionsTest, IdxSvrRules) {
-  mkdir(dir.Native("jre").c_str(), 0700);
+  std::filesystem::create_directory(dir.Native("jre"));
   testing_support::WriteFile(dir.Native("java"), "");
   const struct {
     Keys keys;
@@ -266,7 +266,7 @@ TEST_F(FolderSectionsTest, WebDefaultsAndConversions) {
 }
 
 TEST_F(FolderSectionsTest, WebDocRootMustBeAFolder) {
-  mkdir(dir.Native("htdocs").c_str(), 0700);
+  std::filesystem::create_directory(dir.Native("htdocs"));
   testing_support::WriteFile(dir.Native("page"), "");
   const std::string message = "webdocrootが指定されていないか、存在しないフォルダが指定されています";
   for (const auto& [root, expected] : std::vector<std::pair<std::string, std::string>>{

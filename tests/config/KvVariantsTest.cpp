@@ -1,4 +1,11 @@
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+// The probe runs the start-up on a machine of its own, made of a home, a
+// registry file and data folders from the environment; on Windows those come
+// from the machine's own registry and shell, which all tests share.
+TEST(KvVariantsTest, StartUpOnAMachineOfItsOwn) { GTEST_SKIP() << "needs a registry and special folders of its own"; }
+#else
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -109,3 +116,5 @@ TEST_F(KvVariantsTest, WithoutRegistryKeyTheFilesAreLookedForInTheRoot) {
   EXPECT_EQ(vars["InstallFolder"], "");
   EXPECT_EQ(vars["IniFileName"], "\\Bin\\config.ini");
 }
+
+#endif
