@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "SampleLogs.h"
+#include "platform/CodePage.h"
 #include "support/Isolation.h"
 #include "support/OutputCapture.h"
 #include "support/TestSupport.h"
@@ -140,6 +141,17 @@ TEST_F(ConfiguredConsoleTest, DefaultDocumentFromTheInstallationFolder) {
 #endif
 }
 
+// The expected outputs are kept in UTF-8; the program writes the system
+// code page.
+std::string FromUtf8(const std::string& utf8) {
+  std::u16string wide;
+  {
+    platform::ScopedCodePage source(platform::kCodePageUtf8);
+    wide = platform::ToWide(utf8);
+  }
+  return platform::FromWide(wide);
+}
+
 // Complete documents with the values the server reads from them: @DIR@
 // stands for the test's folder in both files.
 TEST_F(ConfiguredConsoleTest, CheckConfigGoldenFiles) {
@@ -149,7 +161,7 @@ TEST_F(ConfiguredConsoleTest, CheckConfigGoldenFiles) {
     SCOPED_TRACE(name);
     const std::string ini = Replace(ReadFile(data + name + ".ini"), "@DIR@", dir.System());
     const Outcome o = RunWith(ini, {"--check-config"});
-    const std::string expected = ReadFile(data + name + ".expected");
+    const std::string expected = FromUtf8(ReadFile(data + name + ".expected"));
     if (std::string(name) == "invalid") {
       EXPECT_EQ(o.status, 2);
       EXPECT_EQ(o.out, "");
