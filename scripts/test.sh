@@ -7,7 +7,7 @@ ROOT=$PWD
 JOBS=${JOBS:-2}
 
 PACKAGES=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev fonts-ipafont-gothic xvfb xauth
-          clang libclang-rt-14-dev strace locales)
+          clang libclang-rt-14-dev strace locales g++-mingw-w64-x86-64-posix wine wine64)
 . "$ROOT/scripts/lib.sh"
 ensure_packages "${PACKAGES[@]}"
 
@@ -31,4 +31,15 @@ echo "== test build/tsan"
 KV_BIN_DIR="$ROOT/build/tsan/bin" KV_SOURCE_DIR="$ROOT" TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   "$ROOT/build/tsan/bin/test_diagnostics"
 bash "$ROOT/scripts/fuzz.sh"
+
+# The native Windows programs, cross-built and tested under Wine with the
+# Japanese code page.
+echo "== build build/windows"
+cmake -S "$ROOT" -B "$ROOT/build/windows" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$ROOT/build/windows" -j"$JOBS"
+echo "== test build/windows (Wine, code page 932)"
+. "$ROOT/scripts/wine.sh"
+wine_run "$ROOT/build/windows/wine" \
+  bash -c 'cd "$1" && ctest --output-on-failure -j"$2" --timeout 600' _ "$ROOT/build/windows" "$JOBS"
 echo "== all tests passed"
