@@ -18,9 +18,9 @@ case $NAME in
   tspacket) SOURCES=(tests/fuzz/tspacket/TSPacketFuzz.cpp tools/TSDispatcher/TSPacket.cpp src/common/RsJson.cpp
                      src/base/NumberParse.cpp "${BASE[@]}") ;;
   inisection) SOURCES=(tests/fuzz/inisection/IniSectionFuzz.cpp src/config/*.cpp src/common/*.cpp src/diagnostics/*.cpp
-                       src/base/*.cpp src/platform/posix/*.cpp) ;;
+                       src/base/*.cpp src/platform/*.cpp src/platform/posix/*.cpp) ;;
   inidocument) SOURCES=(tests/fuzz/inidocument/IniDocumentFuzz.cpp src/config/*.cpp src/common/*.cpp
-                        src/diagnostics/*.cpp src/base/*.cpp src/platform/posix/*.cpp) ;;
+                        src/diagnostics/*.cpp src/base/*.cpp src/platform/*.cpp src/platform/posix/*.cpp) ;;
   *) echo "unknown fuzz target: $NAME" >&2; exit 2 ;;
 esac
 CORPUS=tests/fuzz/corpus/$NAME
