@@ -1,5 +1,6 @@
 #include "app/KvUpdaterMainForm.h"
 
+#include <chrono>
 #include <exception>
 
 #include "base/Exception.h"
@@ -12,6 +13,7 @@
 #include "platform/Error.h"
 #include "platform/Locale.h"
 #include "platform/Path.h"
+#include "platform/Process.h"
 
 namespace {
 
@@ -19,6 +21,8 @@ constexpr std::size_t kCopyBuffer = 1 << 20;
 constexpr std::string_view kTag = "INFO\t";
 constexpr std::string_view kTagLower = "info\t";
 constexpr std::size_t kPrefixLength = 26;
+// How long the repair waits for writers of a replaced log to let go of it.
+constexpr std::chrono::seconds kWriterWait{10};
 
 std::string WriteErrorText(const std::string& path, int err) {
   return Format("ファイル \"%s\" に書き込めません. %s", {path, platform::ErrorText(err)});
@@ -57,22 +61,37 @@ bool SameFileState(const platform::FileInfo& a, const platform::FileInfo& b) {
 }
 
 // Appends to the replaced file what was written to the old one beyond the
-// size that was read, as it stands, so that the next run corrects it. It is
-// read to its end, so what a writer that opened it before the rename adds
-// while this copies comes along too.
-int CarryOverAppended(platform::File& old, std::uint64_t readSize, const std::string& target) {
-  platform::FileInfo now;
-  if (int err = old.GetInfo(now)) return err;
-  if (now.size <= readSize) return 0;
+// size that was read, as it stands, so that the next run corrects it. A
+// writer that opened the old file before the rename may still write to it:
+// the copy goes on until nobody has the old file open for writing, as far as
+// the platform can tell, or until the wait is over (abandoned).
+int CarryOverAppended(platform::File& old, std::uint64_t copied, const std::string& target, bool& abandoned) {
+  const auto deadline = std::chrono::steady_clock::now() + kWriterWait;
   platform::File out;
-  if (int err = out.OpenReadWrite(target)) return err;
-  if (int err = out.SeekToEnd()) return err;
-  if (int err = old.SeekTo(readSize)) return err;
-  std::unique_ptr<char[]> buffer(new char[kCopyBuffer]);
-  for (std::size_t got = 1; got > 0;) {
-    if (int err = old.Read(buffer.get(), kCopyBuffer, got)) return err;
-    if (int err = out.Write(buffer.get(), got)) return err;
+  std::unique_ptr<char[]> buffer;
+  for (;;) {
+    // Asked before the copy, so that what a writer wrote before it let go
+    // of the file is in the copy.
+    const bool writing = old.OthersWriting();
+    platform::FileInfo now;
+    if (int err = old.GetInfo(now)) return err;
+    if (now.size > copied) {
+      if (!out.IsOpen()) {
+        if (int err = out.OpenReadWrite(target)) return err;
+        if (int err = out.SeekToEnd()) return err;
+        buffer.reset(new char[kCopyBuffer]);
+      }
+      if (int err = old.SeekTo(copied)) return err;
+      for (std::size_t got = 1; got > 0; copied += got) {
+        if (int err = old.Read(buffer.get(), kCopyBuffer, got)) return err;
+        if (int err = out.Write(buffer.get(), got)) return err;
+      }
+    }
+    abandoned = writing && std::chrono::steady_clock::now() >= deadline;
+    if (!writing || abandoned) break;
+    platform::SleepMs(1);
   }
+  if (!out.IsOpen()) return 0;
   if (int err = out.Flush()) return err;
   return out.Close();
 }
@@ -315,8 +334,13 @@ void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& Updat
       throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
     if (int err = platform::FlushDirectory(FolderOf(target)))
       throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
-    if (int err = CarryOverAppended(old, before.size, target))
+    bool abandoned = false;
+    if (int err = CarryOverAppended(old, before.size, target, abandoned))
       throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
+    // What the writer adds from now on goes to the old file, which nobody
+    // will see again.
+    if (abandoned)
+      throw Exception(Format("ファイル \"%s\" は置き換えた後も古いファイルに書き込まれています", {FileName}));
     ++UpdatedCount;
   } catch (...) {
     temp.Close();

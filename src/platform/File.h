@@ -85,9 +85,10 @@ class File {
   // Gives the file the permission bits, owner and group of another file, as
   // far as the process has the rights to (ownership is left when it has not).
   int CopyAccessFrom(const FileInfo& source);
-  // True when, since it was opened with denyWriters, another process has
-  // opened the file for writing.
-  bool WriterAppeared() const;
+  // True while another handle has the file open for writing, as far as the
+  // platform can tell (POSIX: a read lease is refused), even after the file
+  // was renamed over or deleted. False where it cannot tell.
+  bool OthersWriting();
   int Close();
 
  private:
@@ -95,8 +96,6 @@ class File {
 
   // A descriptor, or a handle where that is wider; -1 when closed.
   std::intptr_t FHandle = -1;
-  bool FLeased = false;
-  unsigned FLeaseBreaks = 0;
 };
 
 }  // namespace platform

@@ -215,7 +215,6 @@ TEST(File, ReadingRefusesAFileOpenForWriting) {
   // While it is open, no writer gets in.
   EXPECT_EQ(OpenShared(dir.System("log"), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-  EXPECT_FALSE(reader.WriterAppeared());
   HANDLE other = OpenShared(dir.System("log"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
   EXPECT_NE(other, INVALID_HANDLE_VALUE);  // readers still do
   CloseHandle(other);
@@ -292,8 +291,43 @@ TEST(File, ReadingRefusesAFileOpenForWriting) {
     EXPECT_EQ(err, EBUSY);
   }
   ASSERT_EQ(reader.OpenRead(dir.System("log"), true), 0);
-  EXPECT_FALSE(reader.WriterAppeared());
   EXPECT_EQ(reader.OpenRead(dir.System("log"), false), 0);
+}
+
+TEST(File, WritersOfAFileAreSeenEvenAfterItWasRenamedOver) {
+  TempDir dir;
+  WriteFile(dir.Native("log"), "x");
+  WriteFile(dir.Native("new"), "y");
+  for (const bool guarded : {false, true}) {
+    SCOPED_TRACE(guarded ? "opened refusing writers" : "opened plainly");
+    platform::File reader;
+    ASSERT_EQ(reader.OpenRead(dir.System("log"), guarded), 0);
+    EXPECT_FALSE(reader.OthersWriting());
+    // A writer arriving breaks a held lease; it must not wait for it.
+    const auto start = std::chrono::steady_clock::now();
+    const int writer = open(dir.Native("log").c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(writer, 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    const bool seen = reader.OthersWriting();
+    close(writer);
+    if (!seen) GTEST_SKIP() << "no read leases on this file system";
+    EXPECT_FALSE(reader.OthersWriting());
+  }
+  // The writer holds the old file open while another takes its name.
+  platform::File reader;
+  ASSERT_EQ(reader.OpenRead(dir.System("log"), false), 0);
+  const int writer = open(dir.Native("log").c_str(), O_WRONLY | O_APPEND);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(platform::ReplaceFile(dir.System("new"), dir.System("log")), 0);
+  EXPECT_TRUE(reader.OthersWriting());
+  EXPECT_EQ(write(writer, "z", 1), 1);
+  close(writer);
+  EXPECT_FALSE(reader.OthersWriting());
+  std::size_t got = 0;
+  char bytes[4] = {};
+  ASSERT_EQ(reader.Read(bytes, sizeof bytes, got), 0);
+  EXPECT_EQ(std::string(bytes, got), "xz");
+  EXPECT_EQ(ReadFile(dir.Native("log")), "y");
 }
 #endif
 

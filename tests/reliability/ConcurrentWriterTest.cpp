@@ -3,15 +3,19 @@
 // but no record may ever be lost or doubled.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "reliability/Harness.h"
 #include "support/TestSupport.h"
@@ -131,4 +135,80 @@ TEST(ConcurrentWriterTest, RecordsAppendedDuringRepairsAreKept) {
     ExpectEveryRecordOnce(text, last);
     EXPECT_EQ(text.find("INFO"), std::string::npos);
   }
+}
+
+// Repairs the folder with the replace held up by the tracer; the log is
+// opened for appending just before the replace, and handed to afterReplace
+// once the replace is done.
+RunResult RepairAcrossAWriter(const TempDir& dir, const std::string& log,
+                              const std::function<void(int)>& afterReplace) {
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const std::string options = std::string(asan ? asan : "") + ":detect_leaks=0";
+  RunResult repair;
+  std::thread run([&] {
+    const std::string renames = "rename,renameat,renameat2";
+    repair = reliability::Run({"strace", "-f", "-qq", "-E", "ASAN_OPTIONS=" + options, "-o", "/dev/null", "-e",
+                               "trace=" + renames, "-e", "inject=" + renames + ":delay_enter=1500000", "--", Program(),
+                               "--folder", dir.Native()});
+  });
+  // The temporary file takes the old time just before it is flushed and the
+  // replace begins.
+  const std::string temp = log + ".temp";
+  struct stat st {};
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!(stat(temp.c_str(), &st) == 0 && st.st_mtime == LogFile().mtimeSeconds) &&
+         std::chrono::steady_clock::now() < deadline)
+    usleep(1000);
+  const int writer = open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  while (stat(temp.c_str(), &st) == 0 && std::chrono::steady_clock::now() < deadline) usleep(1000);
+  afterReplace(writer);
+  close(writer);
+  run.join();
+  return repair;
+}
+
+void Append(int fd, const std::string& text) {
+  EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+}
+
+// The narrowest case, made certain: a writer opens the log just before the
+// replace and writes only after it.
+TEST(ConcurrentWriterTest, WriterThatOpenedTheOldFileBeforeTheReplaceKeepsItsRecords) {
+  if (!HaveStrace()) GTEST_SKIP() << "strace is not installed";
+  TempDir dir;
+  const std::vector<LogFile> logs = {{"access.log", TaggedLine("1,GET /a,200") + TaggedLine("2,GET /b,200"),
+                                      RepairedLine("1,GET /a,200") + RepairedLine("2,GET /b,200")}};
+  Plant(dir.Native(), logs);
+  const std::string log = dir.Native("access.log");
+  const std::string late = TaggedLine("3,GET /c,200"), later = TaggedLine("4,GET /d,200");
+  const RunResult repair = RepairAcrossAWriter(dir, log, [&](int writer) {
+    usleep(300000);
+    Append(writer, late);
+    usleep(300000);
+    Append(writer, later);
+  });
+  EXPECT_EQ(repair.status, 0) << repair.err;
+  EXPECT_NE(repair.out.find("更新数: 1\n"), std::string::npos) << repair.out;
+  // The late records came along as written; the next run corrects them.
+  EXPECT_EQ(testing_support::ReadFile(log), logs[0].repaired + late + later);
+  EXPECT_EQ(Repair(dir.Native()).status, 0);
+  EXPECT_EQ(testing_support::ReadFile(log),
+            logs[0].repaired + RepairedLine("3,GET /c,200") + RepairedLine("4,GET /d,200"));
+}
+
+// A writer that keeps the old file open long after the replace would lose
+// what it writes later: the run says so instead of counting the file as done.
+TEST(ConcurrentWriterTest, WriterHoldingTheOldFileTooLongIsReported) {
+  if (!HaveStrace()) GTEST_SKIP() << "strace is not installed";
+  TempDir dir;
+  const std::vector<LogFile> logs = {{"access.log", TaggedLine("1,GET /a,200"), RepairedLine("1,GET /a,200")}};
+  Plant(dir.Native(), logs);
+  const std::string log = dir.Native("access.log"), late = TaggedLine("2,GET /b,200");
+  const RunResult repair = RepairAcrossAWriter(dir, log, [&](int writer) {
+    Append(writer, late);
+    sleep(11);
+  });
+  EXPECT_EQ(repair.status, 1) << repair.err;
+  EXPECT_NE(repair.err.find("は置き換えた後も古いファイルに書き込まれています"), std::string::npos) << repair.err;
+  EXPECT_EQ(testing_support::ReadFile(log), logs[0].repaired + late);
 }

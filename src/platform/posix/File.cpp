@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <mutex>
@@ -16,13 +15,10 @@ namespace platform {
 
 namespace {
 
-std::atomic<unsigned> gLeaseBreaks{0};
-
 // Another process opening a leased file for writing: give the lease up at
-// once so that the writer is not held up; the reader sees WriterAppeared.
+// once so that the writer is not held up.
 void OnLeaseBreak(int, siginfo_t* info, void*) {
   if (info && info->si_fd >= 0) fcntl(info->si_fd, F_SETLEASE, F_UNLCK);
-  gLeaseBreaks.fetch_add(1, std::memory_order_relaxed);
 }
 
 void InstallSignalHandlers() {
@@ -157,16 +153,12 @@ int SetFileTimes(const std::string& path, const FileTime*, const FileTime* lastA
 
 File::~File() { Release(); }
 
-File::File(File&& other) noexcept : FHandle(other.FHandle), FLeased(other.FLeased), FLeaseBreaks(other.FLeaseBreaks) {
-  other.FHandle = -1;
-}
+File::File(File&& other) noexcept : FHandle(other.FHandle) { other.FHandle = -1; }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Release();
     FHandle = other.FHandle;
-    FLeased = other.FLeased;
-    FLeaseBreaks = other.FLeaseBreaks;
     other.FHandle = -1;
   }
   return *this;
@@ -175,7 +167,6 @@ File& File::operator=(File&& other) noexcept {
 void File::Release() noexcept {
   if (FHandle >= 0) close(FHandle);
   FHandle = -1;
-  FLeased = false;
 }
 
 int File::OpenRead(const std::string& path, bool denyWriters) {
@@ -184,11 +175,7 @@ int File::OpenRead(const std::string& path, bool denyWriters) {
   if (int err = OpenNative(path, O_RDONLY, 0, fd)) return err;
   FHandle = fd;
   if (!denyWriters) return 0;
-  FLeaseBreaks = gLeaseBreaks.load();
-  if (fcntl(fd, F_SETSIG, SIGIO) == 0 && fcntl(fd, F_SETLEASE, F_RDLCK) == 0) {
-    FLeased = true;
-    return 0;
-  }
+  if (fcntl(fd, F_SETSIG, SIGIO) == 0 && fcntl(fd, F_SETLEASE, F_RDLCK) == 0) return 0;
   if (errno == EAGAIN) {
     // Open for writing elsewhere: refused, as a sharing violation would be.
     Release();
@@ -276,13 +263,20 @@ int File::CopyAccessFrom(const FileInfo& source) {
   return fchmod(FHandle, source.permissions) == 0 ? 0 : errno;
 }
 
-bool File::WriterAppeared() const { return FLeased && gLeaseBreaks.load() != FLeaseBreaks; }
+bool File::OthersWriting() {
+  if (FHandle < 0) return false;
+  // A lease still held means nobody has opened the file for writing since
+  // it was granted, and it was granted only while nobody had.
+  const int fd = static_cast<int>(FHandle);
+  if (fcntl(fd, F_GETLEASE) == F_RDLCK) return false;
+  if (fcntl(fd, F_SETSIG, SIGIO) == 0 && fcntl(fd, F_SETLEASE, F_RDLCK) == 0) return false;
+  return errno == EAGAIN;
+}
 
 int File::Close() {
   if (FHandle < 0) return 0;
   int fd = FHandle;
   FHandle = -1;
-  FLeased = false;
   return close(fd) == 0 ? 0 : errno;
 }
 

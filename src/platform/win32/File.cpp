@@ -211,7 +211,7 @@ int SetFileTimes(const std::string& path, const FileTime* creation, const FileTi
 
 File::~File() { Release(); }
 
-File::File(File&& other) noexcept : FHandle(other.FHandle), FLeased(false), FLeaseBreaks(0) { other.FHandle = -1; }
+File::File(File&& other) noexcept : FHandle(other.FHandle) { other.FHandle = -1; }
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
@@ -317,7 +317,8 @@ int File::CopyAccessFrom(const FileInfo& source) {
 }
 
 // The share mode keeps writers out while the file is open for reading.
-bool File::WriterAppeared() const { return false; }
+// The writers of a file are not known here; sharing modes refuse them instead.
+bool File::OthersWriting() { return false; }
 
 int File::Close() {
   if (FHandle == -1) return 0;
