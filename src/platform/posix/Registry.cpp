@@ -262,19 +262,4 @@ bool RegistryKey::Open(std::string_view keyPath) {
   return FOpen;
 }
 
-void RegistryKey::Close() {
-  FOpen = false;
-  FValues.clear();
-}
-
-bool RegistryKey::ReadValue(std::string_view name, RegistryValue& value) const {
-  if (name == "@") name = {};
-  for (const Entry& e : FValues)
-    if (SameTextIgnoreCase(e.name, name)) {
-      value = e.value;
-      return true;
-    }
-  return false;
-}
-
 }  // namespace platform

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include "platform/Locale.h"
 
 // The system's registry, read through the ANSI calls, so names and texts come
 // in the system code page. The 32-bit view is read: the server and its tools
@@ -100,21 +99,6 @@ bool RegistryKey::Open(std::string_view keyPath) {
   RegCloseKey(key);
   FOpen = true;
   return true;
-}
-
-void RegistryKey::Close() {
-  FOpen = false;
-  FValues.clear();
-}
-
-bool RegistryKey::ReadValue(std::string_view name, RegistryValue& value) const {
-  if (name == "@") name = {};
-  for (const Entry& e : FValues)
-    if (SameTextIgnoreCase(e.name, name)) {
-      value = e.value;
-      return true;
-    }
-  return false;
 }
 
 }  // namespace platform
