@@ -51,9 +51,16 @@ int SetFileTimes(const std::string& path, const FileTime* creation, const FileTi
 class File {
  public:
   File() = default;
-  ~File();
-  File(File&& other) noexcept;
-  File& operator=(File&& other) noexcept;
+  ~File() { Release(); }
+  File(File&& other) noexcept : FHandle(other.FHandle) { other.FHandle = -1; }
+  File& operator=(File&& other) noexcept {
+    if (this != &other) {
+      Release();
+      FHandle = other.FHandle;
+      other.FHandle = -1;
+    }
+    return *this;
+  }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 

@@ -151,19 +151,6 @@ int SetFileTimes(const std::string& path, const FileTime*, const FileTime* lastA
   return utimensat(AT_FDCWD, ToNativePath(path).c_str(), times, 0) == 0 ? 0 : errno;
 }
 
-File::~File() { Release(); }
-
-File::File(File&& other) noexcept : FHandle(other.FHandle) { other.FHandle = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Release();
-    FHandle = other.FHandle;
-    other.FHandle = -1;
-  }
-  return *this;
-}
-
 void File::Release() noexcept {
   if (FHandle >= 0) close(FHandle);
   FHandle = -1;

@@ -209,19 +209,6 @@ int SetFileTimes(const std::string& path, const FileTime* creation, const FileTi
   return result;
 }
 
-File::~File() { Release(); }
-
-File::File(File&& other) noexcept : FHandle(other.FHandle) { other.FHandle = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Release();
-    FHandle = other.FHandle;
-    other.FHandle = -1;
-  }
-  return *this;
-}
-
 void File::Release() noexcept {
   if (FHandle != -1) CloseHandle(ToHandle(FHandle));
   FHandle = -1;
