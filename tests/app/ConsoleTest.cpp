@@ -4,7 +4,6 @@
 #ifndef _WIN32
 #include <dirent.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -90,23 +89,7 @@ class Child {
 
   Outcome Finish() {
     Outcome result;
-    pollfd fds[2] = {{FOut, POLLIN, 0}, {FErr, POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    while (open > 0 && poll(fds, 2, 60000) > 0) {
-      for (int i = 0; i < 2; ++i) {
-        if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-        char buffer[4096];
-        const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-        if (n > 0) {
-          sinks[i]->append(buffer, static_cast<std::size_t>(n));
-        } else {
-          close(fds[i].fd);  // end of a pipe, or EIO once a terminal's slave is closed
-          fds[i].fd = -1;
-          --open;
-        }
-      }
-    }
+    testing_support::ReadBothToEnd(FOut, FErr, result.out, result.err, 60000);
     int status = 0;
     waitpid(FPid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -112,6 +112,29 @@ CapturedRun RunCapturingOutput(const std::string& program, const std::vector<std
 
 #else
 
+bool ReadBothToEnd(int out, int err, std::string& outText, std::string& errText, int limitMs) {
+  pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+  std::string* sinks[2] = {&outText, &errText};
+  int open = 2;
+  while (open > 0 && poll(fds, 2, limitMs) > 0) {
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<std::size_t>(n));
+      } else {
+        close(fds[i].fd);  // end of a pipe, or EIO once a terminal's slave is closed
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (const pollfd& f : fds)
+    if (f.fd >= 0) close(f.fd);
+  return open == 0;
+}
+
 CapturedRun RunCapturingOutput(const std::string& program, const std::vector<std::string>& args,
                                const std::string& workingFolder) {
   CapturedRun result;
@@ -140,26 +163,13 @@ CapturedRun RunCapturingOutput(const std::string& program, const std::vector<std
   }
   close(out[1]);
   close(err[1]);
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open = pid > 0 ? 2 : 0;
-  while (open > 0 && poll(fds, 2, kLimitMs) > 0) {
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      char buffer[4096];
-      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-      if (n > 0) {
-        sinks[i]->append(buffer, static_cast<std::size_t>(n));
-      } else {
-        fds[i].fd = -1;
-        --open;
-      }
-    }
+  if (pid <= 0) {
+    close(out[0]);
+    close(err[0]);
+    return result;
   }
-  close(out[0]);
-  close(err[0]);
-  if (pid <= 0) return result;
-  if (open > 0) kill(pid, SIGKILL);  // still writing after the limit
+  // Still writing after the limit: stopped.
+  if (!ReadBothToEnd(out[0], err[0], result.out, result.err, kLimitMs)) kill(pid, SIGKILL);
   int status = 0;
   waitpid(pid, &status, 0);
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

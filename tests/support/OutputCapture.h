@@ -18,4 +18,10 @@ struct CapturedRun {
 CapturedRun RunCapturingOutput(const std::string& program, const std::vector<std::string>& args,
                                const std::string& workingFolder = "");
 
+#ifndef _WIN32
+// Reads two descriptors to their ends, or until limitMs pass with nothing to
+// read, and closes them; true when both ended.
+bool ReadBothToEnd(int out, int err, std::string& outText, std::string& errText, int limitMs);
+#endif
+
 }  // namespace testing_support

@@ -125,13 +125,6 @@ void TestProcess::RequestEnd() {
       reinterpret_cast<LPARAM>(&search));
 }
 
-void TestProcess::Stop() {
-  if (FEnded) return;
-  RequestEnd();
-  if (Wait(5000) != -1 || FEnded) return;
-  Kill();
-}
-
 void TestProcess::Kill() {
   if (FEnded) return;
   TerminateProcess(reinterpret_cast<HANDLE>(FHandle), 1);
@@ -227,13 +220,6 @@ void TestProcess::RequestEnd() {
   if (!FEnded) kill(static_cast<pid_t>(FId), SIGTERM);
 }
 
-void TestProcess::Stop() {
-  if (FEnded) return;
-  RequestEnd();
-  if (Wait(5000) != -1 || FEnded) return;
-  Kill();
-}
-
 void TestProcess::Kill() {
   if (FEnded) return;
   kill(static_cast<pid_t>(FId), SIGKILL);
@@ -279,6 +265,13 @@ std::string NoDispatcherPath() { return "/nonexistent/kestrova-test/TSDispatcher
 void NameNoDispatcherInFreshRegistry() {}
 
 #endif
+
+void TestProcess::Stop() {
+  if (FEnded) return;
+  RequestEnd();
+  if (Wait(5000) != -1 || FEnded) return;
+  Kill();
+}
 
 int ThreadInterrupter::Delivered() { return gDelivered; }
 
