@@ -33,14 +33,11 @@ using testing_support::WriteFile;
 namespace {
 
 #ifdef _WIN32
+using testing_support::Wide;
+
 constexpr int kFileExists = ERROR_FILE_EXISTS;
 constexpr int kRenameTargetExists = ERROR_ALREADY_EXISTS;
 constexpr int kNoSuchFile = ERROR_FILE_NOT_FOUND;
-
-std::wstring Wide(const std::string& path) {
-  const std::u16string wide = platform::ToWide(path);
-  return std::wstring(wide.begin(), wide.end());
-}
 
 // A handle of this process stands for another process: share modes are
 // checked between handles.

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/CodePage.h"
+#include "support/TestSupport.h"
 #else
 #include <fcntl.h>
 #include <poll.h>
@@ -21,11 +22,6 @@ namespace {
 constexpr int kLimitMs = 60000;
 
 #ifdef _WIN32
-std::wstring Wide(const std::string& text) {
-  const std::u16string wide = platform::ToWide(text);
-  return std::wstring(wide.begin(), wide.end());
-}
-
 // One argument as the C run-time's command line parser splits it back.
 std::wstring Quoted(const std::wstring& arg) {
   if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;

@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "platform/CodePage.h"
+
 #ifndef _WIN32
 #include <unistd.h>
 #endif
@@ -23,6 +25,11 @@ int unsetenv(const char* name) { return _putenv_s(name, ""); }
 namespace testing_support {
 
 #ifdef _WIN32
+std::wstring Wide(const std::string& text) {
+  const std::u16string wide = platform::ToWide(text);
+  return std::wstring(wide.begin(), wide.end());
+}
+
 // Under the platform's temporary folder, which is a Windows path also under
 // Wine.
 TempDir::TempDir() {

@@ -33,4 +33,9 @@ std::string ReadFile(const std::string& nativePath);
 void WriteFile(const std::string& nativePath, const std::string& bytes);
 bool Exists(const std::string& nativePath);
 
+#ifdef _WIN32
+// A text of the system code page as the wide string the Windows calls take.
+std::wstring Wide(const std::string& text);
+#endif
+
 }  // namespace testing_support

@@ -15,14 +15,10 @@
 
 using testing_support::ReadFile;
 using testing_support::TempDir;
+using testing_support::Wide;
 using testing_support::WriteFile;
 
 namespace {
-
-std::wstring Wide(const std::string& text) {
-  const std::u16string wide = platform::ToWide(text);
-  return std::wstring(wide.begin(), wide.end());
-}
 
 std::string Text(HWND window) {
   wchar_t text[1024] = L"";

@@ -16,14 +16,10 @@
 
 using testing_support::ReadFile;
 using testing_support::TempDir;
+using testing_support::Wide;
 using testing_support::WriteFile;
 
 namespace {
-
-std::wstring Wide(const std::string& text) {
-  const std::u16string wide = platform::ToWide(text);
-  return std::wstring(wide.begin(), wide.end());
-}
 
 // The report's key=value lines, unescaped.
 std::map<std::string, std::string> ParseReport(const std::string& text) {
