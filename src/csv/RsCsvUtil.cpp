@@ -115,24 +115,47 @@ LaneMasks ClassifyBytes(const char* at, std::size_t n, char quote, char delimite
   return m;
 }
 
-// ClassifyBytes of 64 bytes, 16 at a time where the target has SSE2.
-inline LaneMasks ClassifyLane(const char* at, char quote, char delimiter) {
+// ClassifyBytes of 64 bytes, 16 at a time where the target has SSE2; the
+// bytes to compare with are spread once per scan, not once per lane.
+class LaneClassifier {
+ public:
+  LaneClassifier(char quote, char delimiter)
 #if defined(__SSE2__)
-  const __m128i q = _mm_set1_epi8(quote), d = _mm_set1_epi8(delimiter);
-  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), nul = _mm_setzero_si128();
-  LaneMasks m;
-  for (int k = 0; k < 4; ++k) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * k));
-    const __m128i split = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, d), _mm_cmpeq_epi8(v, nul)),
-                                       _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
-    m.quotes |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, q)))) << (16 * k);
-    m.splits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(split))) << (16 * k);
-  }
-  return m;
+      : FQuote(_mm_set1_epi8(quote)),
+        FDelimiter(_mm_set1_epi8(delimiter)),
+        FCR(_mm_set1_epi8('\r')),
+        FLF(_mm_set1_epi8('\n')){}
 #else
-  return ClassifyBytes(at, 64, quote, delimiter);
+      : FQuote(quote), FDelimiter(delimiter) {
+  }
 #endif
-}
+
+        LaneMasks
+        operator()(const char* at) const {
+#if defined(__SSE2__)
+    LaneMasks m;
+    for (int k = 0; k < 4; ++k) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * k));
+      const __m128i split =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, FDelimiter), _mm_cmpeq_epi8(v, _mm_setzero_si128())),
+                       _mm_or_si128(_mm_cmpeq_epi8(v, FCR), _mm_cmpeq_epi8(v, FLF)));
+      m.quotes |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, FQuote))))
+                  << (16 * k);
+      m.splits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(split))) << (16 * k);
+    }
+    return m;
+#else
+    return ClassifyBytes(at, 64, FQuote, FDelimiter);
+#endif
+  }
+
+ private:
+#if defined(__SSE2__)
+  const __m128i FQuote, FDelimiter, FCR, FLF;
+#else
+  const char FQuote, FDelimiter;
+#endif
+};
 
 // Bit k set when the quotes up to and including byte k are odd in number:
 // the bytes inside quotes, opening quotes included, closing ones not.
@@ -278,8 +301,9 @@ class RecordScanner {
       if (c == '\r') skipAt = p + 1;
       return true;
     };
+    const LaneClassifier classify(FQuote, FDelimiter);
     while (i + 64 <= size) {
-      const LaneMasks m = ClassifyLane(buffer + i, FQuote, FDelimiter);
+      const LaneMasks m = classify(buffer + i);
       const std::uint64_t quotes = m.quotes, splits = m.splits;
       std::uint64_t inside = QuoteParity(quotes);
       const bool odd = (inside >> 63) != 0;  // the block holds an odd number of quotes
@@ -400,7 +424,7 @@ class RecordScanner {
 
 // Collects the output of a rewrite and hands it on in large pieces. Room is
 // reserved ahead, so that the bytes of a whole block go in without a check
-// each; the rewrite writes through a cursor of its own and may copy up to 31
+// each; the rewrite writes through a cursor of its own and may copy up to 63
 // bytes past the end of a run, into the slack both buffers keep.
 class QuotedOutput {
  public:
@@ -464,7 +488,8 @@ class QuotedRewriter {
   // As RecordScanner::Scan, but only the unfinished field is carried (it
   // starts at 0 of the next buffer): the fields before it are written. The
   // buffer must stay readable for 64 bytes past size.
-  std::size_t Scan(const char* buffer, std::size_t from, std::size_t size, bool last) {
+  // Kept out of line: on its own its state stays in registers.
+  [[gnu::noinline]] std::size_t Scan(const char* buffer, std::size_t from, std::size_t size, bool last) {
     // A field of n bytes gives at most 2 n + 2 and a line end two, so a line
     // of b bytes (",\n" is the worst) gives at most 4 b, and the last line
     // without its end 4 b + 4.
@@ -479,13 +504,14 @@ class QuotedRewriter {
     // Whether the byte before the scanned ones splits: a field carried over
     // has bytes before them.
     std::uint64_t splitBefore = from == 0;
-    // Nonzero once the current field has shown an inner quote, or a plain
-    // byte outside quotes.
-    std::uint64_t inner = FFieldInner, stray = FFieldStray;
+    // 1 when the current field has shown an inner quote, or a plain byte
+    // outside quotes.
+    std::uint64_t carryInner = FCarryInner, carryStray = FCarryStray;
+    const LaneClassifier classify(quote, delimiter);
     for (std::size_t i = from; i < size;) {
       const std::size_t n = std::min<std::size_t>(64, size - i);
       const std::uint64_t valid = n == 64 ? ~0ULL : (1ULL << n) - 1;
-      const LaneMasks m = n == 64 ? ClassifyLane(in + i, quote, delimiter) : ClassifyBytes(in + i, n, quote, delimiter);
+      const LaneMasks m = n == 64 ? classify(in + i) : ClassifyBytes(in + i, n, quote, delimiter);
       std::uint64_t inQuotes = QuoteParity(m.quotes);
       if (inside) inQuotes = ~inQuotes;
       inside = (inQuotes >> 63) != 0;
@@ -495,6 +521,11 @@ class QuotedRewriter {
       // a field the safe way.
       const std::uint64_t innerQuotes = m.quotes & ~(splits << 1 | splitBefore) & ~(splits >> 1);
       const std::uint64_t strays = ~(inQuotes | m.quotes | splits) & valid;
+      // Adding a mask to the bytes that do not split carries each run that
+      // holds one of its bits into the split byte that ends the run (or into
+      // the next lane): the split bytes whose field holds such a byte.
+      const std::uint64_t innerEnds = AddWithCarry(~splits, innerQuotes, carryInner) & splits;
+      const std::uint64_t strayEnds = AddWithCarry(~splits, strays, carryStray) & splits;
       std::uint64_t todo = splits;
       if (afterCR) {  // the LF of a CR LF split by the lane edge
         afterCR = false;
@@ -503,14 +534,11 @@ class QuotedRewriter {
           start = i + 1;
         }
       }
-      std::uint64_t open = ~0ULL;  // bits of the current field in this lane
       while (todo) {
         const int bit = __builtin_ctzll(todo);
         todo &= todo - 1;
         const std::size_t p = i + static_cast<std::size_t>(bit);
-        const std::uint64_t part = open & ((1ULL << bit) - 1);
-        inner |= innerQuotes & part;
-        stray |= strays & part;
+        const bool inner = (innerEnds >> bit & 1) != 0, stray = (strayEnds >> bit & 1) != 0;
         const char c = in[p];
         std::size_t next = p + 1;
         if (c == delimiter) {
@@ -534,11 +562,7 @@ class QuotedRewriter {
           next += lf;
         }
         start = next;
-        open = ~0ULL << bit << 1;
-        inner = stray = 0;
       }
-      inner |= innerQuotes & open;
-      stray |= strays & open;
       splitBefore = splits >> 63;
       i += n;
     }
@@ -556,27 +580,35 @@ class QuotedRewriter {
     FInside = inside;
     FAfterCR = afterCR;
     FFieldIndex = fieldIndex;
-    FFieldInner = inner != 0;
-    FFieldStray = stray != 0;
+    FCarryInner = carryInner;
+    FCarryStray = carryStray;
     return start;
   }
   bool Ended() const { return FEnded; }
   bool ReachedEnd() const { return !FEnded; }
 
  private:
+  // a + b + carry with the carry out in carry.
+  static std::uint64_t AddWithCarry(std::uint64_t a, std::uint64_t b, std::uint64_t& carry) {
+    std::uint64_t sum, total;
+    const bool first = __builtin_add_overflow(a, b, &sum);
+    const bool second = __builtin_add_overflow(sum, carry, &total);
+    carry = first || second;
+    return total;
+  }
+
   std::size_t Stop(const char* out) {
     FOut.Commit(out);
     FEnded = true;
     return 0;
   }
 
-  // Runs are copied in whole 16-byte pieces, the bytes past them land in the
-  // slack of both buffers.
+  // A field of up to 64 bytes, nearly every one, is copied whole in four
+  // 16-byte pieces, without a branch on its length; the bytes past it land
+  // in the slack of both buffers.
   static char* CopyBytes(char* to, const char* from, std::size_t size) {
-    if (size <= 32) {
-      std::memcpy(to, from, 32);
-    } else if (size <= 128) {
-      for (std::size_t k = 0; k < size; k += 16) std::memcpy(to + k, from + k, 16);
+    if (size <= 64) {
+      for (int k = 0; k < 64; k += 16) std::memcpy(to + k, from + k, 16);
     } else {
       std::memcpy(to, from, size);
     }
@@ -585,13 +617,13 @@ class QuotedRewriter {
 
   // Writes the field from start to p, where a split byte outside quotes ends
   // it, so that it holds an even number of quotes.
-  char* EndField(char* out, std::size_t start, std::size_t p, bool first, std::uint64_t inner, std::uint64_t stray) {
+  char* EndField(char* out, std::size_t start, std::size_t p, bool first, bool inner, bool stray) {
     const char* const in = FIn;
     const char quote = FQuote;
     const std::size_t size = p - start;
     const bool lead = in[start] == quote;  // an empty field shows the split byte
     const bool trail = size > 1 && in[p - 1] == quote;
-    if (!(inner == 0 || (lead && trail && stray == 0 && !first))) return RebuiltField(out, start, p, first);
+    if (inner && !(lead && trail && !stray && !first)) return RebuiltField(out, start, p, first);
     std::size_t from = start + lead;
     const std::size_t to = p - trail;
     if (first) from += std::min(FCut(std::string_view(in + from, to - from)), to - from);
@@ -638,9 +670,9 @@ class QuotedRewriter {
   QuotedOutput& FOut;
   const char* FIn = nullptr;
   // The state between two buffers.
-  std::size_t FFieldIndex = 0;  // of the current field in its record
-  bool FFieldInner = false;     // the current field has shown an inner quote
-  bool FFieldStray = false;     // and a plain byte outside quotes
+  std::size_t FFieldIndex = 0;    // of the current field in its record
+  std::uint64_t FCarryInner = 0;  // the current field has shown an inner quote
+  std::uint64_t FCarryStray = 0;  // and a plain byte outside quotes
   bool FInside = false;
   bool FAfterCR = false;  // the last byte scanned is a CR that ends a line
   bool FEnded = false;
