@@ -287,7 +287,10 @@ void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& Updat
     bool reachedEnd = true;
     {
       // Every record goes to the temporary file in the canonical form, in
-      // large checked writes.
+      // large checked writes. The disk starts on each few MiB at once, while
+      // the rest is rewritten, so the flush below waits only for the tail.
+      constexpr std::size_t kStartFlushEvery = 8 << 20;
+      std::size_t unflushed = 0;
       TCsvLoader loader;
       loader.SetDelimiter(44);
       loader.SetQuoteChar(34);
@@ -296,6 +299,11 @@ void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& Updat
           target, [this](std::string_view first) { return RepairRecord(first); },
           [&](const char* data, std::size_t size) {
             if (int err = temp.Write(data, size)) throw EWriteError(WriteErrorText(tempName, err));
+            unflushed += size;
+            if (unflushed >= kStartFlushEvery) {
+              temp.StartFlush();
+              unflushed = 0;
+            }
           });
       reachedEnd = loader.ReachedEnd();
     }

@@ -99,6 +99,76 @@ void TCsv::UndoubleQuotes() {
 
 namespace {
 
+// The quote bytes and the split bytes (delimiter, CR, LF, NUL) of up to 64
+// bytes as masks, bit k for byte k.
+struct LaneMasks {
+  std::uint64_t quotes = 0, splits = 0;
+};
+
+LaneMasks ClassifyBytes(const char* at, std::size_t n, char quote, char delimiter) {
+  LaneMasks m;
+  for (std::size_t k = 0; k < n; ++k) {
+    const char c = at[k];
+    m.quotes |= static_cast<std::uint64_t>(c == quote) << k;
+    m.splits |= static_cast<std::uint64_t>(c == delimiter || c == '\r' || c == '\n' || c == '\0') << k;
+  }
+  return m;
+}
+
+// ClassifyBytes of 64 bytes, 16 at a time where the target has SSE2; the
+// bytes to compare with are spread once per scan, not once per lane.
+class LaneClassifier {
+ public:
+  LaneClassifier(char quote, char delimiter)
+#if defined(__SSE2__)
+      : FQuote(_mm_set1_epi8(quote)),
+        FDelimiter(_mm_set1_epi8(delimiter)),
+        FCR(_mm_set1_epi8('\r')),
+        FLF(_mm_set1_epi8('\n')){}
+#else
+      : FQuote(quote), FDelimiter(delimiter) {
+  }
+#endif
+
+        LaneMasks
+        operator()(const char* at) const {
+#if defined(__SSE2__)
+    LaneMasks m;
+    for (int k = 0; k < 4; ++k) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * k));
+      const __m128i split =
+          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, FDelimiter), _mm_cmpeq_epi8(v, _mm_setzero_si128())),
+                       _mm_or_si128(_mm_cmpeq_epi8(v, FCR), _mm_cmpeq_epi8(v, FLF)));
+      m.quotes |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, FQuote))))
+                  << (16 * k);
+      m.splits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(split))) << (16 * k);
+    }
+    return m;
+#else
+    return ClassifyBytes(at, 64, FQuote, FDelimiter);
+#endif
+  }
+
+ private:
+#if defined(__SSE2__)
+  const __m128i FQuote, FDelimiter, FCR, FLF;
+#else
+  const char FQuote, FDelimiter;
+#endif
+};
+
+// Bit k set when the quotes up to and including byte k are odd in number:
+// the bytes inside quotes, opening quotes included, closing ones not.
+inline std::uint64_t QuoteParity(std::uint64_t quotes) {
+  quotes ^= quotes << 1;
+  quotes ^= quotes << 2;
+  quotes ^= quotes << 4;
+  quotes ^= quotes << 8;
+  quotes ^= quotes << 16;
+  quotes ^= quotes << 32;
+  return quotes;
+}
+
 // Quote-aware line splitting that can be fed the text in pieces. Each line is
 // handed to the sink as soon as its end is known; only an unfinished line is
 // kept between two pieces.
@@ -231,30 +301,11 @@ class RecordScanner {
       if (c == '\r') skipAt = p + 1;
       return true;
     };
-#if defined(__SSE2__)
-    const __m128i q = _mm_set1_epi8(FQuote), d = _mm_set1_epi8(FDelimiter);
-    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), nul = _mm_setzero_si128();
-    auto masks = [&](const char* at, std::uint64_t& quotes, std::uint64_t& splits) {
-      quotes = splits = 0;
-      for (int k = 0; k < 4; ++k) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * k));
-        const __m128i split = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, d), _mm_cmpeq_epi8(v, nul)),
-                                           _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
-        quotes |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, q))))
-                  << (16 * k);
-        splits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(split))) << (16 * k);
-      }
-    };
+    const LaneClassifier classify(FQuote, FDelimiter);
     while (i + 64 <= size) {
-      std::uint64_t quotes, splits;
-      masks(buffer + i, quotes, splits);
-      std::uint64_t inside = quotes;  // parity of the quotes up to each byte
-      inside ^= inside << 1;
-      inside ^= inside << 2;
-      inside ^= inside << 4;
-      inside ^= inside << 8;
-      inside ^= inside << 16;
-      inside ^= inside << 32;
+      const LaneMasks m = classify(buffer + i);
+      const std::uint64_t quotes = m.quotes, splits = m.splits;
+      std::uint64_t inside = QuoteParity(quotes);
       const bool odd = (inside >> 63) != 0;  // the block holds an odd number of quotes
       if (FInside) inside = ~inside;
       std::uint64_t todo = splits & ~inside;
@@ -271,7 +322,6 @@ class RecordScanner {
       if (odd) FInside = !FInside;
       i += 64;
     }
-#endif
     for (; i < size; ++i) {
       const char c = buffer[i];
       if (c == FQuote) {
@@ -374,8 +424,8 @@ class RecordScanner {
 
 // Collects the output of a rewrite and hands it on in large pieces. Room is
 // reserved ahead, so that the bytes of a whole block go in without a check
-// each; short runs are copied in 16-byte pieces that may read and write past
-// their end, into the slack both buffers keep.
+// each; the rewrite writes through a cursor of its own and may copy up to 63
+// bytes past the end of a run, into the slack both buffers keep.
 class QuotedOutput {
  public:
   static constexpr std::size_t kSlack = 64;
@@ -388,24 +438,11 @@ class QuotedOutput {
     Drain();
     if (size > FBuffer.size() - kSlack) FBuffer.resize(std::max(size, kMinimum) + kSlack);
   }
-  // data must stay readable for 15 bytes after size.
-  void Append(const char* data, std::size_t size) {
-    Copy(FBuffer.data() + FUsed, data, size);
-    FUsed += size;
-  }
+  // Where the next byte goes, and the end of the bytes written from there:
+  // the write position then lives in a register, not in this object.
+  char* Cursor() { return FBuffer.data() + FUsed; }
+  void Commit(const char* end) { FUsed = static_cast<std::size_t>(end - FBuffer.data()); }
   void Put(char c) { FBuffer[FUsed++] = c; }
-  // The pending bytes, then the bytes of a field, each optionally preceded and
-  // followed by a quote byte: one pass with the write position in a register
-  // (every byte stored could otherwise alias the members).
-  void AppendField(const char* pending, std::size_t pendingSize, bool open, const char* field, std::size_t fieldSize,
-                   bool close) {
-    const char quote = FQuote;
-    char* to = Copy(FBuffer.data() + FUsed, pending, pendingSize);
-    if (open) *to++ = quote;
-    to = Copy(to, field, fieldSize);
-    if (close) *to++ = quote;
-    FUsed = static_cast<std::size_t>(to - FBuffer.data());
-  }
   void LineEnd() {
     Put('\r');
     Put('\n');
@@ -426,15 +463,6 @@ class QuotedOutput {
   }
 
  private:
-  static char* Copy(char* to, const char* from, std::size_t size) {
-    if (size > 128) {
-      std::memcpy(to, from, size);
-    } else {
-      for (std::size_t k = 0; k < size; k += 16) std::memcpy(to + k, from + k, 16);
-    }
-    return to + size;
-  }
-
   static constexpr std::size_t kMinimum = 1 << 20;
   const char FQuote;
   const TCsvLoader::TWriteEvent& FWrite;
@@ -442,213 +470,181 @@ class QuotedOutput {
   std::size_t FUsed = 0;
 };
 
-// The rewrite into the quoted form straight from the bytes, in the
-// RecordScanner's one pass: no field is cut out or copied on its own. Most
-// output bytes are input bytes: a field already in quotes whose inner quotes
-// are doubled stays as it is, one without quotes only gains the two around
-// it, so the output is runs of the input with a few bytes put in between.
-// Only a field that needs its quotes undoubled or doubled differently is
-// rebuilt from its value. Used when the RecordScanner applies.
+// The rewrite into the quoted form straight from the bytes, in one pass: no
+// field is cut out or copied on its own. Each 64-byte lane is classified into
+// bit masks; only its delimiters and line breaks outside quotes are visited,
+// and at each the field before it is written at once. Nearly every field
+// takes one of two shapes whose output is the input bytes with quotes around
+// them: a field without inner quotes (only its first and last byte may be
+// quotes, which are its own), and a field in quotes in which every plain byte
+// lies inside quotes, so that its inner quotes come in pairs that undouble and
+// double back to the same bytes. Any other field is rebuilt from its value
+// as the reader delivers it. Used when the RecordScanner applies.
 class QuotedRewriter {
  public:
   QuotedRewriter(char quote, char delimiter, const TCsvLoader::TFirstFieldCut& cut, QuotedOutput& out)
       : FQuote(quote), FDelimiter(delimiter), FCut(cut), FOut(out) {}
 
-  // As RecordScanner::Scan, but only the unfinished field is carried: the
-  // output of the fields before it is already written.
-  std::size_t Scan(const char* buffer, std::size_t from, std::size_t size, bool last) {
-    FIn = buffer;
-    FSize = size;
+  // As RecordScanner::Scan, but only the unfinished field is carried (it
+  // starts at 0 of the next buffer): the fields before it are written. The
+  // buffer must stay readable for 64 bytes past size.
+  // Kept out of line: on its own its state stays in registers.
+  [[gnu::noinline]] std::size_t Scan(const char* buffer, std::size_t from, std::size_t size, bool last) {
     // A field of n bytes gives at most 2 n + 2 and a line end two, so a line
     // of b bytes (",\n" is the worst) gives at most 4 b, and the last line
     // without its end 4 b + 4.
     FOut.Reserve(4 * size + 8);
-    FSkipAt = std::string::npos;
-    FFieldStart = FCopyFrom = 0;
-    std::size_t i = from;
-    if (FSkipLF) {
-      if (i >= size) {
-        if (last) FSkipLF = false;
-        return size;
-      }
-      if (buffer[i] == '\n') FFieldStart = FCopyFrom = ++i;
-      FSkipLF = false;
-    }
-#if defined(__SSE2__)
-    const __m128i q = _mm_set1_epi8(FQuote), d = _mm_set1_epi8(FDelimiter);
-    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), nul = _mm_setzero_si128();
-    while (i + 64 <= size) {
-      std::uint64_t quotes = 0, splits = 0;
-      for (int k = 0; k < 4; ++k) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buffer + i + 16 * k));
-        const __m128i split = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, d), _mm_cmpeq_epi8(v, nul)),
-                                           _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
-        quotes |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, q))))
-                  << (16 * k);
-        splits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(split))) << (16 * k);
-      }
-      std::uint64_t inside = quotes;  // parity of the quotes up to each byte
-      inside ^= inside << 1;
-      inside ^= inside << 2;
-      inside ^= inside << 4;
-      inside ^= inside << 8;
-      inside ^= inside << 16;
-      inside ^= inside << 32;
-      const bool odd = (inside >> 63) != 0;
-      if (FInside) inside = ~inside;
-      const std::uint64_t stray = ~inside & ~quotes & ~splits;  // plain bytes outside quotes
-      std::uint64_t todo = splits & ~inside;
-      std::uint64_t open = ~0ULL;  // bits that belong to the current field
-      while (todo) {
-        const int bit = __builtin_ctzll(todo);
-        const std::uint64_t before = open & ((1ULL << bit) - 1);
-        FFieldQuotes += CountBits(quotes & before);
-        FFieldStray = FFieldStray || (stray & before) != 0;
-        if (!Structural(i + static_cast<std::size_t>(bit))) return size;
-        open = bit == 63 ? 0 : ~0ULL << (bit + 1);
-        todo &= todo - 1;
-      }
-      FFieldQuotes += CountBits(quotes & open);
-      FFieldStray = FFieldStray || (stray & open) != 0;
-      if (odd) FInside = !FInside;
-      i += 64;
-    }
-#endif
-    for (; i < size; ++i) {
-      const char c = buffer[i];
-      if (c == FQuote) {
-        FInside = !FInside;
-        ++FFieldQuotes;
-      } else if (!FInside) {
-        if (c == FDelimiter || c == '\r' || c == '\n' || c == '\0') {
-          if (!Structural(i)) return size;
-        } else {
-          FFieldStray = true;
+    FIn = buffer;
+    const char* const in = buffer;
+    const char quote = FQuote, delimiter = FDelimiter;
+    char* out = FOut.Cursor();
+    std::size_t start = 0;  // of the current field
+    std::size_t fieldIndex = FFieldIndex;
+    bool inside = FInside, afterCR = FAfterCR;
+    // Whether the byte before the scanned ones splits: a field carried over
+    // has bytes before them.
+    std::uint64_t splitBefore = from == 0;
+    // 1 when the current field has shown an inner quote, or a plain byte
+    // outside quotes.
+    std::uint64_t carryInner = FCarryInner, carryStray = FCarryStray;
+    const LaneClassifier classify(quote, delimiter);
+    for (std::size_t i = from; i < size;) {
+      const std::size_t n = std::min<std::size_t>(64, size - i);
+      const std::uint64_t valid = n == 64 ? ~0ULL : (1ULL << n) - 1;
+      const LaneMasks m = n == 64 ? classify(in + i) : ClassifyBytes(in + i, n, quote, delimiter);
+      std::uint64_t inQuotes = QuoteParity(m.quotes);
+      if (inside) inQuotes = ~inQuotes;
+      inside = (inQuotes >> 63) != 0;
+      const std::uint64_t splits = m.splits & ~inQuotes;
+      // A quote next to a split byte is the first or the last byte of its
+      // field. One at the end of the lane counts as inner: that only sends
+      // a field the safe way.
+      const std::uint64_t innerQuotes = m.quotes & ~(splits << 1 | splitBefore) & ~(splits >> 1);
+      const std::uint64_t strays = ~(inQuotes | m.quotes | splits) & valid;
+      // Adding a mask to the bytes that do not split carries each run that
+      // holds one of its bits into the split byte that ends the run (or into
+      // the next lane): the split bytes whose field holds such a byte.
+      const std::uint64_t innerEnds = AddWithCarry(~splits, innerQuotes, carryInner) & splits;
+      const std::uint64_t strayEnds = AddWithCarry(~splits, strays, carryStray) & splits;
+      std::uint64_t todo = splits;
+      if (afterCR) {  // the LF of a CR LF split by the lane edge
+        afterCR = false;
+        if (in[i] == '\n') {
+          todo &= ~1ULL;
+          start = i + 1;
         }
       }
+      while (todo) {
+        const int bit = __builtin_ctzll(todo);
+        todo &= todo - 1;
+        const std::size_t p = i + static_cast<std::size_t>(bit);
+        const bool inner = (innerEnds >> bit & 1) != 0, stray = (strayEnds >> bit & 1) != 0;
+        const char c = in[p];
+        std::size_t next = p + 1;
+        if (c == delimiter) {
+          out = EndField(out, start, p, fieldIndex == 0, inner, stray);
+          *out++ = delimiter;
+          ++fieldIndex;
+        } else {
+          const bool empty = fieldIndex == 0 && p == start;
+          if (c == '\0' && empty) return Stop(out);  // the data ends where a line would start
+          if (!empty) out = EndField(out, start, p, fieldIndex == 0, inner, stray);
+          out[0] = '\r';
+          out[1] = '\n';
+          out += 2;
+          fieldIndex = 0;
+          if (c == '\0') return Stop(out);
+          // A CR's LF belongs to it: dropped here, or at the next lane.
+          const bool cr = c == '\r';
+          const bool lf = cr && static_cast<std::size_t>(bit) + 1 < n && in[p + 1] == '\n';
+          afterCR = cr && static_cast<std::size_t>(bit) + 1 == n;
+          todo &= ~(static_cast<std::uint64_t>(lf) << bit << 1);
+          next += lf;
+        }
+        start = next;
+      }
+      splitBefore = splits >> 63;
+      i += n;
     }
     if (last) {
-      if (FFieldIndex > 0 || FFieldStart < size)
-        EndLine(size, '\0');
-      else
-        Flush(size);
+      if (fieldIndex > 0 || start < size) {
+        out = RebuiltField(out, start, size, fieldIndex == 0);
+        out[0] = '\r';
+        out[1] = '\n';
+        out += 2;
+      }
+      FOut.Commit(out);
       return size;
     }
-    // A CR as the last byte: its LF, if any, comes with the next piece.
-    if (FSkipAt == size) FSkipLF = true;
-    Flush(FFieldStart);
-    return FFieldStart;
+    FOut.Commit(out);
+    FInside = inside;
+    FAfterCR = afterCR;
+    FFieldIndex = fieldIndex;
+    FCarryInner = carryInner;
+    FCarryStray = carryStray;
+    return start;
   }
   bool Ended() const { return FEnded; }
   bool ReachedEnd() const { return !FEnded; }
 
  private:
-  static std::size_t CountBits(std::uint64_t bits) {
-    std::size_t n = 0;
-    for (; bits; bits &= bits - 1) ++n;
-    return n;
+  // a + b + carry with the carry out in carry.
+  static std::uint64_t AddWithCarry(std::uint64_t a, std::uint64_t b, std::uint64_t& carry) {
+    std::uint64_t sum, total;
+    const bool first = __builtin_add_overflow(a, b, &sum);
+    const bool second = __builtin_add_overflow(sum, carry, &total);
+    carry = first || second;
+    return total;
   }
 
-  // Writes the pending input bytes up to at.
-  void Flush(std::size_t at) {
-    FOut.Append(FIn + FCopyFrom, at - FCopyFrom);
-    FCopyFrom = at;
+  std::size_t Stop(const char* out) {
+    FOut.Commit(out);
+    FEnded = true;
+    return 0;
   }
 
-  void StartField(std::size_t at) {
-    FFieldStart = at;
-    FFieldQuotes = 0;
-    FFieldStray = false;
+  // A field of up to 64 bytes, nearly every one, is copied whole in four
+  // 16-byte pieces, without a branch on its length; the bytes past it land
+  // in the slack of both buffers.
+  static char* CopyBytes(char* to, const char* from, std::size_t size) {
+    if (size <= 64) {
+      for (int k = 0; k < 64; k += 16) std::memcpy(to + k, from + k, 16);
+    } else {
+      std::memcpy(to, from, size);
+    }
+    return to + size;
   }
 
-  // A delimiter or line break outside quotes at p; false when the data ends.
-  bool Structural(std::size_t p) {
-    const char c = FIn[p];
-    if (c == FDelimiter) {
-      EndField(p);
-      ++FFieldIndex;
-      StartField(p + 1);
-      return true;
-    }
-    if (c == '\n' && p == FSkipAt) {  // the LF of a CR LF
-      if (FCopyFrom == p) FCopyFrom = p + 1;
-      StartField(p + 1);
-      return true;
-    }
-    if (c == '\0' && FFieldIndex == 0 && p == FFieldStart) {  // the data ends where a line would start
-      Flush(p);
-      FEnded = true;
-      return false;
-    }
-    EndLine(p, c);
-    if (c == '\0') {
-      FEnded = true;
-      return false;
-    }
-    if (c == '\r') FSkipAt = p + 1;
-    FFieldIndex = 0;
-    StartField(p + 1);
-    return true;
+  // Writes the field from start to p, where a split byte outside quotes ends
+  // it, so that it holds an even number of quotes.
+  char* EndField(char* out, std::size_t start, std::size_t p, bool first, bool inner, bool stray) {
+    const char* const in = FIn;
+    const char quote = FQuote;
+    const std::size_t size = p - start;
+    const bool lead = in[start] == quote;  // an empty field shows the split byte
+    const bool trail = size > 1 && in[p - 1] == quote;
+    if (inner && !(lead && trail && !stray && !first)) return RebuiltField(out, start, p, first);
+    std::size_t from = start + lead;
+    const std::size_t to = p - trail;
+    if (first) from += std::min(FCut(std::string_view(in + from, to - from)), to - from);
+    *out = quote;
+    out = CopyBytes(out + 1, in + from, to - from);
+    *out++ = quote;
+    return out;
   }
 
-  // Ends the line at p, where c ends it ('\0' also for the end of the data).
-  void EndLine(std::size_t p, char c) {
-    if (FFieldIndex > 0 || p > FFieldStart) EndField(p);
-    if (c == '\r' && p + 1 < FSize && FIn[p + 1] == '\n') return;  // a CR LF stays as it is
-    Flush(p);
-    FOut.LineEnd();
-    FCopyFrom = p + 1;
-  }
-
-  // Writes the field from FFieldStart to p in the quoted form.
-  void EndField(std::size_t p) {
-    const std::size_t s = FFieldStart;
-    const bool lead = p > s && FIn[s] == FQuote;
-    const bool trail = p > s + lead && FIn[p - 1] == FQuote;
-    const std::size_t inner = FFieldQuotes - lead - trail;
-    const bool first = FFieldIndex == 0;
-    if (lead && trail && !FFieldStray && FFieldQuotes % 2 == 0) {
-      // Every plain byte is inside quotes and the field ends outside them,
-      // so the inner quotes come in pairs: undoubled and doubled again they
-      // give the same bytes. (Only the end of the data ends a field inside.)
-      if (!first) return;
-      if (inner == 0) {
-        const std::size_t cut = std::min(FCut(std::string_view(FIn + s + 1, p - s - 2)), p - s - 2);
-        if (cut > 0) {
-          Flush(s + 1);
-          FCopyFrom = s + 1 + cut;
-        }
-        return;
-      }
-    } else if (inner == 0 && !first) {
-      FOut.AppendField(FIn + FCopyFrom, s - FCopyFrom, !lead, FIn + s, p - s, !trail);
-      FCopyFrom = p;
-      return;
-    } else if (inner == 0) {
-      const std::size_t from = s + lead, to = p - trail;
-      if (!lead) {
-        Flush(s);
-        FOut.Put(FQuote);
-      }
-      if (first) {
-        const std::size_t cut = std::min(FCut(std::string_view(FIn + from, to - from)), to - from);
-        if (cut > 0) {
-          Flush(from);
-          FCopyFrom = from + cut;
-        }
-      }
-      if (!trail) {
-        Flush(p);
-        FOut.Put(FQuote);
-      }
-      return;
-    }
-    // The value, as the reader delivers it: stripped and undoubled.
-    Flush(s);
+  // Writes the field from start to p from its value: stripped of a leading
+  // and a trailing quote, undoubled, cut if it is the first.
+  char* RebuiltField(char* out, std::size_t start, std::size_t p, bool first) {
+    const char* const in = FIn;
+    const char quote = FQuote;
+    std::size_t from = start, to = p;
+    if (from < to && in[from] == quote) ++from;
+    if (from < to && in[to - 1] == quote) --to;
     FValue.clear();
     int run = 0;
-    for (std::size_t j = s + lead; j < p - trail; ++j) {
-      if (FIn[j] == FQuote) {
+    for (std::size_t j = from; j < to; ++j) {
+      if (in[j] == quote) {
         if (++run == 2) {
           run = 0;
           continue;
@@ -656,27 +652,29 @@ class QuotedRewriter {
       } else {
         run = 0;
       }
-      FValue += FIn[j];
+      FValue += in[j];
     }
     std::string_view value(FValue);
     if (first) value.remove_prefix(std::min(FCut(value), value.size()));
-    FOut.PutQuoted(value);
-    FCopyFrom = p;
+    *out++ = quote;
+    for (char c : value) {
+      if (c == quote) *out++ = quote;
+      *out++ = c;
+    }
+    *out++ = quote;
+    return out;
   }
 
   const char FQuote, FDelimiter;
   const TCsvLoader::TFirstFieldCut& FCut;
   QuotedOutput& FOut;
   const char* FIn = nullptr;
-  std::size_t FSize = 0;
-  std::size_t FSkipAt = std::string::npos;  // an LF here belongs to the CR before it
-  std::size_t FFieldStart = 0;              // where the current field starts
-  std::size_t FCopyFrom = 0;                // input bytes from here on are not yet written
-  std::size_t FFieldIndex = 0;              // of the current field in its record
-  std::size_t FFieldQuotes = 0;             // quote bytes in the current field so far
-  bool FFieldStray = false;                 // a plain byte outside quotes in the current field
+  // The state between two buffers.
+  std::size_t FFieldIndex = 0;    // of the current field in its record
+  std::uint64_t FCarryInner = 0;  // the current field has shown an inner quote
+  std::uint64_t FCarryStray = 0;  // and a plain byte outside quotes
   bool FInside = false;
-  bool FSkipLF = false;
+  bool FAfterCR = false;  // the last byte scanned is a CR that ends a line
   bool FEnded = false;
   std::string FValue;
 };
@@ -829,7 +827,7 @@ bool TCsvLoader::RewriteQuoted(const std::string& fileName, const TFirstFieldCut
   QuotedOutput out(quote, write);
   if (!FSkipFirstLine && RecordScanner::Applies(FQuoteChar, FDelimiter)) {
     QuotedRewriter rewriter(quote, static_cast<char>(FDelimiter), cut, out);
-    const std::size_t slack = QuotedOutput::kSlack;  // runs are copied from here in pieces
+    const std::size_t slack = QuotedOutput::kSlack;  // runs are copied, and read, past the data
     buffer.resize(FBlockSize + slack);
     std::size_t scanFrom = 0, filled = got;
     for (bool last = false;;) {

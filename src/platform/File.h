@@ -88,6 +88,10 @@ class File {
   int GetInfo(FileInfo& info) const;
   // Flushes the file's data and metadata to disk.
   int Flush();
+  // Starts writing the data written so far to disk and returns without
+  // waiting, so that a later Flush has less left to wait for. Only a hint:
+  // where the system has no such request it does nothing.
+  void StartFlush();
   int SetTimes(const FileTime* creation, const FileTime* lastAccess, const FileTime* lastWrite);
   // Gives the file the permission bits, owner and group of another file, as
   // far as the process has the rights to (ownership is left when it has not).

@@ -197,6 +197,60 @@ TEST_F(Rewrite, RandomBytes) {
   }
 }
 
+// Records in every shape the rewrite tells apart, in the quote and delimiter
+// of the settings: Q stands for the quote, D for the delimiter.
+std::string Shapes(const Settings& setup) {
+  std::string text =
+      "plain\r\nQquotedQDQwith QQinnerQQ quotesQ\nQaQbQDaQbDQQDDQ\r\nQ\r\nQQQQQDQQQxQQQDxyz\r"
+      "QQQabcQD9\n\nax,b\"c\r\nQlong field that spans more than one lane of sixty-four bytesQDtail\n";
+  for (char& c : text) {
+    if (c == 'Q') c = static_cast<char>(setup.quote);
+    if (c == 'D') c = static_cast<char>(setup.delimiter);
+  }
+  return text;
+}
+
+// A field end, a quote, a pair of doubled quotes and a CR LF at every offset
+// around the edges of the 64-byte lanes and of the blocks read.
+TEST_F(Rewrite, SplitsAndQuotesOnLaneEdges) {
+  const std::vector<std::string> snippets = {",\"q\",",       // a field opens and closes in quotes
+                                             "\"a\"\"b\",",   // doubled quotes inside quotes
+                                             "\r\n\"x\",",    // a CR LF, then a quoted first field
+                                             "\r\"a\"\"\",",  // a lone CR, then a first field with a doubled quote
+                                             "a\"b,",         // a quote inside a plain field
+                                             ",\"\",\"\"\r\n"};
+  for (const std::string& snippet : snippets)
+    for (std::size_t at = 56; at <= 72; ++at) {
+      // A first line of plain bytes puts the snippet at the offset; a second
+      // copy lands one lane later.
+      std::string text(at, 'a');
+      text += snippet + std::string(64 - snippet.size() % 64, 'b') + snippet + "end";
+      Check(text, {}, {64, 65, 128, 1 << 20});
+    }
+}
+
+// Fields that the rewrite copies and fields it rebuilds from their values, in
+// runs long enough for whole lanes, with the cut on both kinds of first field.
+TEST_F(Rewrite, FastAndRebuiltFieldsMixed) {
+  const std::string copied = "\"abcdef\",x,\"in \"\"quotes\"\"\",,\"a,b\r\nc\"\r\n";
+  const std::vector<std::string> rebuilt = {"\"\"\"a\",b\n", "x\"y\"z,\"p\"q\"r\"\r\n", "\"a\"\"\"\"\"\r",
+                                            "\"open\"text,\"\"\"\"\n"};
+  std::string text;
+  for (int k = 0; k < 40; ++k) {
+    text += copied;
+    if (k % 3 == 0) text += rebuilt[static_cast<std::size_t>(k / 3) % rebuilt.size()];
+  }
+  Check(text, {}, {1, 63, 64, 65, 200, 1 << 20});
+}
+
+TEST_F(Rewrite, OtherQuoteAndDelimiterInTheOnePass) {
+  for (const Settings& setup : {Settings{'\'', ';', false}, Settings{'|', '\t', false}, Settings{'"', ',', false}}) {
+    std::string text;
+    for (int k = 0; k < 12; ++k) text += Shapes(setup);
+    Check(text, setup, {1, 64, 65, 100, 1 << 20});
+  }
+}
+
 // Settings the one-pass rewrite does not cover take the field by field way.
 TEST_F(Rewrite, OtherSettingsGiveTheSameBytes) {
   const std::string text = "h,\"1\"\r\na'b,'c''d'\n\"x,y\",\"\"\"z\"\r\n";
