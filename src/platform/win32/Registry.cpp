@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-
 // The system's registry, read through the ANSI calls, so names and texts come
 // in the system code page. The 32-bit view is read: the server and its tools
 // are 32-bit programs, whose keys a 64-bit Windows keeps apart from the
