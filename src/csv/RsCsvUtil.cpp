@@ -99,6 +99,22 @@ void TCsv::UndoubleQuotes() {
 
 namespace {
 
+// Appends a field's bytes with every second quote of a run dropped.
+void AppendUndoubled(std::string& out, const char* from, const char* to, char quote) {
+  int run = 0;
+  for (; from < to; ++from) {
+    if (*from == quote) {
+      if (++run == 2) {
+        run = 0;
+        continue;
+      }
+    } else {
+      run = 0;
+    }
+    out += *from;
+  }
+}
+
 // The quote bytes and the split bytes (delimiter, CR, LF, NUL) of up to 64
 // bytes as masks, bit k for byte k.
 struct LaneMasks {
@@ -391,18 +407,7 @@ class RecordScanner {
         continue;
       }
       const std::size_t at = FArena.size();
-      int run = 0;
-      for (std::size_t j = from; j < to; ++j) {
-        if (line[j] == FQuote) {
-          if (++run == 2) {
-            run = 0;
-            continue;
-          }
-        } else {
-          run = 0;
-        }
-        FArena += line[j];
-      }
+      AppendUndoubled(FArena, line + from, line + to, FQuote);
       FFields.emplace_back(FArena.data() + at, FArena.size() - at);
     }
     sink(FFields.data(), FFields.size());
@@ -642,18 +647,7 @@ class QuotedRewriter {
     if (from < to && in[from] == quote) ++from;
     if (from < to && in[to - 1] == quote) --to;
     FValue.clear();
-    int run = 0;
-    for (std::size_t j = from; j < to; ++j) {
-      if (in[j] == quote) {
-        if (++run == 2) {
-          run = 0;
-          continue;
-        }
-      } else {
-        run = 0;
-      }
-      FValue += in[j];
-    }
+    AppendUndoubled(FValue, in + from, in + to, quote);
     std::string_view value(FValue);
     if (first) value.remove_prefix(std::min(FCut(value), value.size()));
     *out++ = quote;
