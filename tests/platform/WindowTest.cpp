@@ -155,6 +155,55 @@ TEST(Window, HandlerExceptionsLeaveServeOne) {
   EXPECT_EQ(raised, 1);
 }
 
+// Messages that wait while a handler fails are served too: the system may
+// hand several to one call of ServeOne, before it raises the failure.
+TEST(Window, MessagesWaitingBehindAFailingOneAreServed) {
+  IsolatedRuntime rt;
+  std::atomic<platform::WindowHandle> handle{0};
+  std::atomic<bool> serve{false};
+  std::atomic<int> done{0}, raised{0};
+  // A thread of its own serves the window: a thread that has not looked at
+  // its messages for long counts as hung, and senders would give up at once.
+  std::thread server([&] {
+    MessageWindow w;
+    ASSERT_EQ(w.Create("C", "T",
+                       [](std::uint64_t, std::string_view data) -> std::uint32_t {
+                         if (data == "fail") throw std::runtime_error("handler failed");
+                         return 5;
+                       }),
+              0);
+    handle = w.Handle();
+    while (!serve) std::this_thread::yield();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (done < 2 && std::chrono::steady_clock::now() < deadline) {
+      try {
+        w.ServeOne(20);
+      } catch (const std::runtime_error&) {
+        ++raised;
+      }
+    }
+  });
+  while (!handle) std::this_thread::yield();
+  std::uint32_t failed = 1, served = 0;
+  std::thread first([&] {
+    failed = platform::SendCopyData(handle, 1, "fail", 4);
+    ++done;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::thread second([&] {
+    served = platform::SendCopyData(handle, 1, "ok", 2);
+    ++done;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // both wait for the window
+  serve = true;
+  first.join();
+  second.join();
+  server.join();
+  EXPECT_EQ(failed, 0u);
+  EXPECT_EQ(served, 5u);
+  EXPECT_EQ(raised, 1);
+}
+
 #ifndef _WIN32
 // The socket folder and the frames on it.
 

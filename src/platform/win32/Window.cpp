@@ -57,13 +57,15 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       if (!state) return 0;
       const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
       ++state->served;
-      if (!state->handler || state->failure) return 0;
+      if (!state->handler) return 0;
       try {
         return static_cast<LRESULT>(
             state->handler(data->dwData, std::string_view(static_cast<const char*>(data->lpData), data->cbData)));
       } catch (...) {
-        // An exception must not pass through the system's frames.
-        state->failure = std::current_exception();
+        // An exception must not pass through the system's frames. Messages
+        // sent before ServeOne raises it are still served (the system may
+        // hand over several in one call); the first failure is the one raised.
+        if (!state->failure) state->failure = std::current_exception();
         return 0;
       }
     }
