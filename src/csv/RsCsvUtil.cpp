@@ -705,11 +705,14 @@ void TCsvLoader::ParseText(std::string_view text) {
   if (OnEnd) OnEnd();
 }
 
-bool TCsvLoader::OpenFile(const std::string& fileName, platform::File& file) {
+std::size_t TCsvLoader::OpenFile(const std::string& fileName, platform::File& file, std::string& buffer) const {
   if (!platform::FileExists(fileName))
     throw Exception("CSVFileNameに指定したファイルが存在しません.CSVFilename=" + fileName);
   if (int err = file.OpenRead(fileName, true)) throw OpenError(fileName, err);
-  return true;
+  buffer.assign(FBlockSize, '\0');
+  std::size_t got = 0;
+  if (int err = file.Read(buffer.data(), FBlockSize, got)) throw OpenError(fileName, err);
+  return got;
 }
 
 EFOpenError TCsvLoader::OpenError(const std::string& fileName, int err) {
@@ -771,10 +774,8 @@ bool TCsvLoader::StreamRecords(const std::string& fileName, platform::File& file
 
 bool TCsvLoader::LoadFromFile(const std::string& fileName) {
   platform::File file;
-  OpenFile(fileName, file);
-  std::string buffer(FBlockSize, '\0');
-  std::size_t got = 0;
-  if (int err = file.Read(buffer.data(), FBlockSize, got)) throw OpenError(fileName, err);
+  std::string buffer;
+  std::size_t got = OpenFile(fileName, file, buffer);
   if (got == 0) return false;
 
   if (OnBegin) {
@@ -800,10 +801,8 @@ bool TCsvLoader::LoadFromFile(const std::string& fileName) {
 
 bool TCsvLoader::FindRecord(const std::string& fileName, const std::function<bool(std::string_view)>& match) {
   platform::File file;
-  OpenFile(fileName, file);
-  std::string buffer(FBlockSize, '\0');
-  std::size_t got = 0;
-  if (int err = file.Read(buffer.data(), FBlockSize, got)) throw OpenError(fileName, err);
+  std::string buffer;
+  std::size_t got = OpenFile(fileName, file, buffer);
   if (got == 0) return false;
   return StreamRecords(fileName, file, buffer, got, true, [&](const std::string_view* fields, std::size_t count) {
     return !(count > 0 && match(fields[0]));
@@ -812,10 +811,8 @@ bool TCsvLoader::FindRecord(const std::string& fileName, const std::function<boo
 
 bool TCsvLoader::RewriteQuoted(const std::string& fileName, const TFirstFieldCut& cut, const TWriteEvent& write) {
   platform::File file;
-  OpenFile(fileName, file);
-  std::string buffer(FBlockSize, '\0');
-  std::size_t got = 0;
-  if (int err = file.Read(buffer.data(), FBlockSize, got)) throw OpenError(fileName, err);
+  std::string buffer;
+  std::size_t got = OpenFile(fileName, file, buffer);
   if (got == 0) return false;
   const char quote = static_cast<char>(FQuoteChar);
   QuotedOutput out(quote, write);

@@ -88,7 +88,9 @@ class TCsvLoader {
   using TFieldsEvent = std::function<bool(const std::string_view* fields, std::size_t count)>;
   void Configure();
   void ProcessLine(std::string_view line);
-  static bool OpenFile(const std::string& fileName, platform::File& file);
+  // Opens the file refusing writers and reads its first block into buffer;
+  // the number of bytes read.
+  std::size_t OpenFile(const std::string& fileName, platform::File& file, std::string& buffer) const;
   static EFOpenError OpenError(const std::string& fileName, int err);
   // Streams the records of an open file whose first block is in buffer;
   // true when onRecord stopped the stream by returning false.

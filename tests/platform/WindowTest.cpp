@@ -125,6 +125,12 @@ TEST(Window, SilentReceiverCountsAsNotDelivered) {
   EXPECT_LT(waited, std::chrono::seconds(8));
 }
 
+// A handler that fails on "fail" and answers 5 to anything else.
+static std::uint32_t FailOnRequest(std::uint64_t, std::string_view data) {
+  if (data == "fail") throw std::runtime_error("handler failed");
+  return 5;
+}
+
 TEST(Window, HandlerExceptionsLeaveServeOne) {
   IsolatedRuntime rt;
   std::atomic<platform::WindowHandle> handle{0};
@@ -132,12 +138,7 @@ TEST(Window, HandlerExceptionsLeaveServeOne) {
   std::atomic<int> raised{0};
   std::thread server([&] {
     MessageWindow w;
-    ASSERT_EQ(w.Create("C", "T",
-                       [](std::uint64_t, std::string_view data) -> std::uint32_t {
-                         if (data == "fail") throw std::runtime_error("handler failed");
-                         return 5;
-                       }),
-              0);
+    ASSERT_EQ(w.Create("C", "T", FailOnRequest), 0);
     handle = w.Handle();
     while (!stop) {
       try {
@@ -166,12 +167,7 @@ TEST(Window, MessagesWaitingBehindAFailingOneAreServed) {
   // its messages for long counts as hung, and senders would give up at once.
   std::thread server([&] {
     MessageWindow w;
-    ASSERT_EQ(w.Create("C", "T",
-                       [](std::uint64_t, std::string_view data) -> std::uint32_t {
-                         if (data == "fail") throw std::runtime_error("handler failed");
-                         return 5;
-                       }),
-              0);
+    ASSERT_EQ(w.Create("C", "T", FailOnRequest), 0);
     handle = w.Handle();
     while (!serve) std::this_thread::yield();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
