@@ -8,6 +8,7 @@
 #include "common/RsFileUtil.h"
 #include "common/RsUtil.h"
 #include "csv/RsCsvUtil.h"
+#include "platform/BackgroundFile.h"
 #include "platform/CodePage.h"
 #include "platform/DirectorySearch.h"
 #include "platform/Error.h"
@@ -287,24 +288,23 @@ void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& Updat
     bool reachedEnd = true;
     {
       // Every record goes to the temporary file in the canonical form, in
-      // large checked writes. The disk starts on each few MiB at once, while
-      // the rest is rewritten, so the flush below waits only for the tail.
+      // large checked writes made behind the rewrite, which meanwhile fills
+      // the next block. The disk starts on each few MiB at once, so the
+      // flush below waits only for the tail.
       constexpr std::size_t kStartFlushEvery = 8 << 20;
-      std::size_t unflushed = 0;
       TCsvLoader loader;
       loader.SetDelimiter(44);
       loader.SetQuoteChar(34);
       loader.SetSkipFirstLine(false);
+      // After the loader, so that the block being written is done before
+      // the loader's buffers go.
+      platform::WriteBehind writer(temp, kStartFlushEvery);
       loader.RewriteQuoted(
           target, [this](std::string_view first) { return RepairRecord(first); },
           [&](const char* data, std::size_t size) {
-            if (int err = temp.Write(data, size)) throw EWriteError(WriteErrorText(tempName, err));
-            unflushed += size;
-            if (unflushed >= kStartFlushEvery) {
-              temp.StartFlush();
-              unflushed = 0;
-            }
+            if (int err = writer.Write(data, size)) throw EWriteError(WriteErrorText(tempName, err));
           });
+      if (int err = writer.Wait()) throw EWriteError(WriteErrorText(tempName, err));
       reachedEnd = loader.ReachedEnd();
     }
 

@@ -12,6 +12,7 @@
 
 #include "base/Exception.h"
 #include "base/Format.h"
+#include "platform/BackgroundFile.h"
 #include "platform/Error.h"
 #include "platform/File.h"
 
@@ -430,24 +431,29 @@ class RecordScanner {
 // Collects the output of a rewrite and hands it on in large pieces. Room is
 // reserved ahead, so that the bytes of a whole block go in without a check
 // each; the rewrite writes through a cursor of its own and may copy up to 63
-// bytes past the end of a run, into the slack both buffers keep.
+// bytes past the end of a run, into the slack both buffers keep. Two buffers
+// take turns: the one handed on stays untouched while the other fills, so
+// that it can be written in the background.
 class QuotedOutput {
  public:
   static constexpr std::size_t kSlack = 64;
 
-  QuotedOutput(char quote, const TCsvLoader::TWriteEvent& write) : FQuote(quote), FWrite(write) {}
+  QuotedOutput(char quote, const TCsvLoader::TWriteEvent& write, std::vector<char> (&buffers)[2])
+      : FQuote(quote), FWrite(write), FBuffers(buffers) {
+    Reserve(kMinimum);
+  }
 
   // Room for size more bytes.
   void Reserve(std::size_t size) {
-    if (size <= FBuffer.size() - kSlack - FUsed) return;
+    if (FUsed + size + kSlack <= Buffer().size()) return;
     Drain();
-    if (size > FBuffer.size() - kSlack) FBuffer.resize(std::max(size, kMinimum) + kSlack);
+    if (size + kSlack > Buffer().size()) Buffer().resize(std::max(size, kMinimum) + kSlack);
   }
   // Where the next byte goes, and the end of the bytes written from there:
   // the write position then lives in a register, not in this object.
-  char* Cursor() { return FBuffer.data() + FUsed; }
-  void Commit(const char* end) { FUsed = static_cast<std::size_t>(end - FBuffer.data()); }
-  void Put(char c) { FBuffer[FUsed++] = c; }
+  char* Cursor() { return Buffer().data() + FUsed; }
+  void Commit(const char* end) { FUsed = static_cast<std::size_t>(end - Buffer().data()); }
+  void Put(char c) { Buffer()[FUsed++] = c; }
   void LineEnd() {
     Put('\r');
     Put('\n');
@@ -463,15 +469,19 @@ class QuotedOutput {
   }
   void Drain() {
     if (FUsed == 0) return;
-    FWrite(FBuffer.data(), FUsed);
+    FWrite(Buffer().data(), FUsed);
+    FCurrent ^= 1;
     FUsed = 0;
   }
 
  private:
   static constexpr std::size_t kMinimum = 1 << 20;
+  std::vector<char>& Buffer() { return FBuffers[FCurrent]; }
+
   const char FQuote;
   const TCsvLoader::TWriteEvent& FWrite;
-  std::vector<char> FBuffer = std::vector<char>(kMinimum + kSlack);
+  std::vector<char> (&FBuffers)[2];
+  int FCurrent = 0;
   std::size_t FUsed = 0;
 };
 
@@ -675,6 +685,87 @@ class QuotedRewriter {
 
 }  // namespace
 
+// The bytes of an open file for a scan, block by block. Each block is what
+// the scan carried over from the block before (the start of an unfinished
+// line or field), then the next bytes of the file, and 64 readable bytes
+// past its end. While the scan works on a full block (of 64 KiB or more),
+// the file's next bytes are read in the background into the other of two
+// buffers, behind room for what the scan will carry over.
+class TCsvBlockStream {
+ public:
+  static constexpr std::size_t kSlack = 64;
+
+  TCsvBlockStream(platform::File& file, std::size_t blockSize) : FFile(file), FBlockSize(blockSize), FAhead(file) {}
+
+  // Reads the first block; 0 or the error.
+  int Open() {
+    for (int k = 0; k < 2; ++k) FBuffers[k].assign(FRoom[k] + FBlockSize + kSlack, '\0');
+    FCarried = 0;
+    if (int err = FFile.Read(NewBytes(0), FBlockSize, FGot)) return err;
+    ReadAhead();
+    return 0;
+  }
+
+  // The block: the carried bytes, then the new ones.
+  const char* Data() const { return FBuffers[FCurrent].data() + FRoom[FCurrent] - FCarried; }
+  std::size_t Size() const { return FCarried + FGot; }
+  // Where the new bytes begin.
+  std::size_t From() const { return FCarried; }
+  // No new bytes: the file has ended.
+  bool Last() const { return FGot == 0; }
+
+  // Carries the block's bytes from keep on into the next block and reads
+  // on; 0 or the error.
+  int Next(std::size_t keep) {
+    const char* const carry = Data() + keep;
+    const std::size_t carried = Size() - keep;
+    const int next = FCurrent ^ 1;
+    std::size_t got = 0;
+    if (FReading) {
+      FReading = false;
+      if (int err = FAhead.Finish(got)) return err;
+    } else if (int err = FFile.Read(NewBytes(next), FBlockSize, got)) {
+      return err;
+    }
+    if (carried > FRoom[next]) {  // an unusually long line or field: more room in front
+      const std::size_t room = std::max(carried, 2 * FRoom[next]);
+      FBuffers[next].resize(room + FBlockSize + kSlack);
+      std::memmove(FBuffers[next].data() + room, NewBytes(next), got);
+      FRoom[next] = room;
+    }
+    std::memcpy(NewBytes(next) - carried, carry, carried);
+    FCurrent = next;
+    FCarried = carried;
+    FGot = got;
+    ReadAhead();
+    return 0;
+  }
+
+ private:
+  char* NewBytes(int k) { return FBuffers[k].data() + FRoom[k]; }
+
+  // A full block means more may follow: the next one is read meanwhile into
+  // the buffer that the scan does not use. For small blocks, handing the
+  // read over costs more than the read.
+  void ReadAhead() {
+    if (FGot != FBlockSize || FBlockSize < kRoom) return;
+    FAhead.Start(NewBytes(FCurrent ^ 1), FBlockSize);
+    FReading = true;
+  }
+
+  platform::File& FFile;
+  const std::size_t FBlockSize;
+  std::vector<char> FBuffers[2];
+  std::size_t FRoom[2] = {kRoom, kRoom};
+  int FCurrent = 0;
+  std::size_t FCarried = 0, FGot = 0;
+  bool FReading = false;
+  // Last, so that a read still running ends before the buffers go.
+  platform::ReadAhead FAhead;
+
+  static constexpr std::size_t kRoom = 64 << 10;
+};
+
 void TCsvLoader::SplitLines(std::string_view text, unsigned char quoteChar, TStringList& lines) {
   LineSplitter splitter(quoteChar);
   splitter.Scan(text.data(), 0, text.size(), true, [&](std::string_view line) { lines.Add(line); });
@@ -705,39 +796,27 @@ void TCsvLoader::ParseText(std::string_view text) {
   if (OnEnd) OnEnd();
 }
 
-std::size_t TCsvLoader::OpenFile(const std::string& fileName, platform::File& file, std::string& buffer) const {
+void TCsvLoader::OpenFile(const std::string& fileName, platform::File& file, TCsvBlockStream& blocks) const {
   if (!platform::FileExists(fileName))
     throw Exception("CSVFileNameに指定したファイルが存在しません.CSVFilename=" + fileName);
   if (int err = file.OpenRead(fileName, true)) throw OpenError(fileName, err);
-  buffer.assign(FBlockSize, '\0');
-  std::size_t got = 0;
-  if (int err = file.Read(buffer.data(), FBlockSize, got)) throw OpenError(fileName, err);
-  return got;
+  if (int err = blocks.Open()) throw OpenError(fileName, err);
 }
 
 EFOpenError TCsvLoader::OpenError(const std::string& fileName, int err) {
   return EFOpenError(Format("ファイル \"%s\". %s は開けません", {fileName, platform::ErrorText(err)}));
 }
 
-bool TCsvLoader::StreamRecords(const std::string& fileName, platform::File& file, std::string& buffer, std::size_t got,
-                               bool firstFieldOnly, const TFieldsEvent& onRecord) {
+bool TCsvLoader::StreamRecords(const std::string& fileName, TCsvBlockStream& blocks, bool firstFieldOnly,
+                               const TFieldsEvent& onRecord) {
   Configure();
   bool skipping = FSkipFirstLine;
   bool stopped = false;
-  std::size_t scanFrom = 0;  // bytes before it belong to the unfinished line
-  std::size_t filled = got;
-  bool last = false;
   auto stream = [&](auto& splitter, auto&& sink) {
     for (;;) {
-      const std::size_t keep = splitter.Scan(buffer.data(), scanFrom, filled, last, sink);
-      if (last || splitter.Ended()) break;
-      const std::size_t carried = filled - keep;
-      std::memmove(buffer.data(), buffer.data() + keep, carried);
-      if (buffer.size() < carried + FBlockSize) buffer.resize(carried + FBlockSize);
-      if (int err = file.Read(buffer.data() + carried, FBlockSize, got)) throw OpenError(fileName, err);
-      filled = carried + got;
-      scanFrom = carried;
-      last = got == 0;
+      const std::size_t keep = splitter.Scan(blocks.Data(), blocks.From(), blocks.Size(), blocks.Last(), sink);
+      if (blocks.Last() || splitter.Ended()) break;
+      if (int err = blocks.Next(keep)) throw OpenError(fileName, err);
     }
     FReachedEnd = splitter.ReachedEnd();
   };
@@ -774,23 +853,21 @@ bool TCsvLoader::StreamRecords(const std::string& fileName, platform::File& file
 
 bool TCsvLoader::LoadFromFile(const std::string& fileName) {
   platform::File file;
-  std::string buffer;
-  std::size_t got = OpenFile(fileName, file, buffer);
-  if (got == 0) return false;
+  TCsvBlockStream blocks(file, FBlockSize);
+  OpenFile(fileName, file, blocks);
+  if (blocks.Size() == 0) return false;
 
   if (OnBegin) {
     // The callback receives the list of all lines, so the whole text is read.
-    buffer.resize(got);
-    std::string block(FBlockSize, '\0');
-    for (;;) {
-      if (int err = file.Read(block.data(), FBlockSize, got)) throw OpenError(fileName, err);
-      if (got == 0) break;
-      buffer.append(block, 0, got);
-    }
-    ParseText(buffer);
+    std::string text;
+    do {
+      text.append(blocks.Data(), blocks.Size());
+      if (int err = blocks.Next(blocks.Size())) throw OpenError(fileName, err);
+    } while (!blocks.Last());
+    ParseText(text);
     return true;
   }
-  StreamRecords(fileName, file, buffer, got, false, [&](const std::string_view* fields, std::size_t count) {
+  StreamRecords(fileName, blocks, false, [&](const std::string_view* fields, std::size_t count) {
     FCsv.items.Assign(fields, count);
     FOnRecord(FCsv.items);
     return true;
@@ -801,40 +878,33 @@ bool TCsvLoader::LoadFromFile(const std::string& fileName) {
 
 bool TCsvLoader::FindRecord(const std::string& fileName, const std::function<bool(std::string_view)>& match) {
   platform::File file;
-  std::string buffer;
-  std::size_t got = OpenFile(fileName, file, buffer);
-  if (got == 0) return false;
-  return StreamRecords(fileName, file, buffer, got, true, [&](const std::string_view* fields, std::size_t count) {
+  TCsvBlockStream blocks(file, FBlockSize);
+  OpenFile(fileName, file, blocks);
+  if (blocks.Size() == 0) return false;
+  return StreamRecords(fileName, blocks, true, [&](const std::string_view* fields, std::size_t count) {
     return !(count > 0 && match(fields[0]));
   });
 }
 
 bool TCsvLoader::RewriteQuoted(const std::string& fileName, const TFirstFieldCut& cut, const TWriteEvent& write) {
   platform::File file;
-  std::string buffer;
-  std::size_t got = OpenFile(fileName, file, buffer);
-  if (got == 0) return false;
+  TCsvBlockStream blocks(file, FBlockSize);
+  OpenFile(fileName, file, blocks);
+  if (blocks.Size() == 0) return false;
   const char quote = static_cast<char>(FQuoteChar);
-  QuotedOutput out(quote, write);
+  QuotedOutput out(quote, write, FOutput);
   if (!FSkipFirstLine && RecordScanner::Applies(FQuoteChar, FDelimiter)) {
     QuotedRewriter rewriter(quote, static_cast<char>(FDelimiter), cut, out);
-    const std::size_t slack = QuotedOutput::kSlack;  // runs are copied, and read, past the data
-    buffer.resize(FBlockSize + slack);
-    std::size_t scanFrom = 0, filled = got;
-    for (bool last = false;;) {
-      const std::size_t keep = rewriter.Scan(buffer.data(), scanFrom, filled, last);
-      if (last || rewriter.Ended()) break;
-      const std::size_t carried = filled - keep;
-      std::memmove(buffer.data(), buffer.data() + keep, carried);
-      if (buffer.size() < carried + FBlockSize + slack) buffer.resize(carried + FBlockSize + slack);
-      if (int err = file.Read(buffer.data() + carried, FBlockSize, got)) throw OpenError(fileName, err);
-      filled = carried + got;
-      scanFrom = carried;
-      last = got == 0;
+    // Runs are copied, and read, past the data.
+    static_assert(TCsvBlockStream::kSlack >= QuotedOutput::kSlack);
+    for (;;) {
+      const std::size_t keep = rewriter.Scan(blocks.Data(), blocks.From(), blocks.Size(), blocks.Last());
+      if (blocks.Last() || rewriter.Ended()) break;
+      if (int err = blocks.Next(keep)) throw OpenError(fileName, err);
     }
     FReachedEnd = rewriter.ReachedEnd();
   } else {
-    StreamRecords(fileName, file, buffer, got, false, [&](const std::string_view* fields, std::size_t count) {
+    StreamRecords(fileName, blocks, false, [&](const std::string_view* fields, std::size_t count) {
       for (std::size_t k = 0; k < count; ++k) {
         if (k > 0) out.Put(static_cast<char>(FDelimiter));
         std::string_view value = fields[k];

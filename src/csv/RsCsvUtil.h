@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/Exception.h"
 #include "base/Object.h"
@@ -38,6 +39,8 @@ class TCsv : public TObject {
   std::string FClassTokns, FClassStokns;
   bool FClassesBuilt = false;
 };
+
+class TCsvBlockStream;
 
 class TCsvLoader {
  public:
@@ -79,7 +82,10 @@ class TCsvLoader {
   // line). The fields are the ones LoadFromFile delivers, the first one less
   // the bytes cut asks to drop; the bytes go to write in large pieces. Calls
   // no event; false for an empty file. ReachedEnd tells, as after
-  // LoadFromFile, whether the data was read to its end.
+  // LoadFromFile, whether the data was read to its end. The bytes handed to
+  // write stay as they are, and allocated, until write is called next, the
+  // loader is used again or it is destroyed: write may leave them to be
+  // written in the background.
   bool RewriteQuoted(const std::string& fileName, const TFirstFieldCut& cut, const TWriteEvent& write);
 
   static void SplitLines(std::string_view text, unsigned char quoteChar, TStringList& lines);
@@ -88,14 +94,13 @@ class TCsvLoader {
   using TFieldsEvent = std::function<bool(const std::string_view* fields, std::size_t count)>;
   void Configure();
   void ProcessLine(std::string_view line);
-  // Opens the file refusing writers and reads its first block into buffer;
-  // the number of bytes read.
-  std::size_t OpenFile(const std::string& fileName, platform::File& file, std::string& buffer) const;
+  // Opens the file refusing writers and reads its first block.
+  void OpenFile(const std::string& fileName, platform::File& file, TCsvBlockStream& blocks) const;
   static EFOpenError OpenError(const std::string& fileName, int err);
-  // Streams the records of an open file whose first block is in buffer;
-  // true when onRecord stopped the stream by returning false.
-  bool StreamRecords(const std::string& fileName, platform::File& file, std::string& buffer, std::size_t got,
-                     bool firstFieldOnly, const TFieldsEvent& onRecord);
+  // Streams the records of a file whose first block the stream holds; true
+  // when onRecord stopped the stream by returning false.
+  bool StreamRecords(const std::string& fileName, TCsvBlockStream& blocks, bool firstFieldOnly,
+                     const TFieldsEvent& onRecord);
 
   bool FSkipFirstLine = false;
   unsigned char FQuoteChar = 34;
@@ -104,4 +109,5 @@ class TCsvLoader {
   std::size_t FBlockSize = 1 << 20;
   bool FReachedEnd = true;
   TCsv FCsv;
+  std::vector<char> FOutput[2];  // the rewrite's output buffers, which take turns
 };

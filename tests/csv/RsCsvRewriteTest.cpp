@@ -259,6 +259,43 @@ TEST_F(Rewrite, OtherSettingsGiveTheSameBytes) {
     Check(text, setup, {1, 3, 1 << 20});
 }
 
+// A field far longer than a block, and than the room each block keeps in
+// front for what is carried over from the block before.
+TEST_F(Rewrite, FieldsLongerThanTheRoomBeforeABlock) {
+  std::string text = "head,x\r\n\"";
+  for (int k = 0; k < 20000; ++k) text += k % 7 == 0 ? "a\"\"b,\r\n" : "0123456789";
+  text += "\",tail\r\nplain" + std::string(150000, 'p') + ",end\n\"q\"\r\n";
+  Check(text, {}, {4096, 65536, 1 << 20});
+  Check(text, {'"', ',', true}, {4096, 1 << 20});
+}
+
+// The bytes handed to write stay as they are until the next call, and the
+// last ones while the loader lives, so that they can be written behind.
+TEST_F(Rewrite, BytesHandedOnStayUntilTheNextCall) {
+  std::string text;
+  while (text.size() < (5u << 20)) text += RandomRecord();
+  WriteFile(FDir.Native("f.csv"), text);
+  for (const Settings& setup : {Settings{}, Settings{'"', ',', true}}) {
+    const Outcome expected = Expected(text, setup);
+    TCsvLoader loader;
+    Configure(loader, setup);
+    std::string bytes, previous;
+    const char* handed = nullptr;
+    int calls = 0;
+    auto unchanged = [&] { return handed == nullptr || std::string(handed, previous.size()) == previous; };
+    loader.RewriteQuoted(FDir.System("f.csv"), Cut, [&](const char* data, std::size_t size) {
+      ASSERT_TRUE(unchanged()) << "call " << calls;
+      ++calls;
+      handed = data;
+      previous.assign(data, size);
+      bytes += previous;
+    });
+    EXPECT_TRUE(unchanged());
+    EXPECT_GT(calls, 2);
+    EXPECT_EQ(bytes, expected.bytes);
+  }
+}
+
 TEST_F(Rewrite, EmptyFileMissingFileAndWriteFailure) {
   TCsvLoader loader;
   auto keep = [](const char*, std::size_t) {};

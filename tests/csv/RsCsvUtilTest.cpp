@@ -72,6 +72,31 @@ TEST(CsvLoader, StreamingMatchesInMemoryAcrossBlockBoundaries) {
   for (std::size_t block : {1u, 2u, 3u, 7u, 1024u}) EXPECT_EQ(Load(dir.System("f.csv"), block), Parse(text)) << block;
 }
 
+// Lines far longer than a block, and than the room each block keeps in front
+// for the unfinished line it carries over; the whole text for OnBegin.
+TEST(CsvLoader, LinesLongerThanTheRoomBeforeABlock) {
+  TempDir dir;
+  std::string text = "a,b\r\n\"";
+  for (int k = 0; k < 30000; ++k) text += k % 5 == 0 ? "x\r\ny,\"\"" : "0123456789";
+  text += "\",z\n" + std::string(200000, 'q') + ",r\r\nlast";
+  testing_support::WriteFile(dir.Native("f.csv"), text);
+  for (std::size_t block : {4096u, 65536u, 1u << 20}) {
+    EXPECT_EQ(Load(dir.System("f.csv"), block), Parse(text)) << block;
+    TCsvLoader loader;
+    loader.SetBlockSize(block);
+    std::vector<std::string> lines;
+    TStringList expected;
+    loader.OnBegin = [&](int, const TStringList& all) {
+      for (int i = 0; i < all.Count(); ++i) lines.push_back(all[i]);
+    };
+    loader.SetOnRecord([](TStringList&) {});
+    loader.LoadFromFile(dir.System("f.csv"));
+    TCsvLoader::SplitLines(text, 34, expected);
+    ASSERT_EQ(lines.size(), static_cast<std::size_t>(expected.Count())) << block;
+    for (int i = 0; i < expected.Count(); ++i) EXPECT_EQ(lines[i], expected[i]) << block << " line " << i;
+  }
+}
+
 TEST(CsvLoader, LineBreaksAndQuotesFormRecordsAsDocumented) {
   EXPECT_EQ(Parse("a,b\r\nc"), (Records{{"a", "b"}, {"c"}}));
   EXPECT_EQ(Parse("a,b\r\nc\r\n"), (Records{{"a", "b"}, {"c"}}));

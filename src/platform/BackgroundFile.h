@@ -1,0 +1,66 @@
+// Reading and writing a file on a thread of its own, so that the caller
+// works on one block while the system copies the next: blocks are read or
+// written in order, one at a time.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include "platform/File.h"
+
+namespace platform {
+
+class BackgroundJob;
+
+// Writes blocks behind the caller.
+class WriteBehind {
+ public:
+  // After every startFlushEvery bytes written the disk is asked to start on
+  // them (File::StartFlush), from the writing thread; 0 never asks.
+  explicit WriteBehind(File& file, std::size_t startFlushEvery = 0);
+  // Waits for the block being written.
+  ~WriteBehind();
+  WriteBehind(const WriteBehind&) = delete;
+  WriteBehind& operator=(const WriteBehind&) = delete;
+
+  // Waits for the block before, then starts writing this one and returns.
+  // The bytes must stay unchanged until the next Write or Wait returns.
+  // Returns the error of an earlier block (then nothing more is written),
+  // else 0.
+  int Write(const void* data, std::size_t count);
+  // Waits for the block being written; the error of any block, else 0.
+  int Wait();
+
+ private:
+  File& FFile;
+  const std::size_t FStartFlushEvery;
+  std::size_t FUnflushed = 0;
+  int FError = 0;
+  std::unique_ptr<BackgroundJob> FJob;
+};
+
+// Reads the next block ahead of the caller.
+class ReadAhead {
+ public:
+  explicit ReadAhead(File& file);
+  // Waits for the block being read.
+  ~ReadAhead();
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // Starts reading up to count bytes into buffer (as File::Read) and
+  // returns; the buffer must stay until Finish returns.
+  void Start(void* buffer, std::size_t count);
+  // Waits for the read that Start began: its error, else 0, and the number
+  // of bytes read in got (0 at the end of the file).
+  int Finish(std::size_t& got);
+
+ private:
+  File& FFile;
+  void* FBuffer = nullptr;
+  std::size_t FCount = 0, FGot = 0;
+  int FError = 0;
+  std::unique_ptr<BackgroundJob> FJob;
+};
+
+}  // namespace platform
