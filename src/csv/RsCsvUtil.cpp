@@ -699,7 +699,6 @@ class TCsvBlockStream {
 
   // Reads the first block; 0 or the error.
   int Open() {
-    for (int k = 0; k < 2; ++k) FBuffers[k].assign(FRoom[k] + FBlockSize + kSlack, '\0');
     FCarried = 0;
     if (int err = FFile.Read(NewBytes(0), FBlockSize, FGot)) return err;
     ReadAhead();
@@ -742,7 +741,12 @@ class TCsvBlockStream {
   }
 
  private:
-  char* NewBytes(int k) { return FBuffers[k].data() + FRoom[k]; }
+  // Where a buffer takes the file's bytes; the second buffer is made only
+  // for a file of more than one block.
+  char* NewBytes(int k) {
+    if (FBuffers[k].empty()) FBuffers[k].resize(FRoom[k] + FBlockSize + kSlack);
+    return FBuffers[k].data() + FRoom[k];
+  }
 
   // A full block means more may follow: the next one is read meanwhile into
   // the buffer that the scan does not use. For small blocks, handing the
