@@ -752,7 +752,7 @@ class TCsvBlockStream {
   // the buffer that the scan does not use. For small blocks, handing the
   // read over costs more than the read.
   void ReadAhead() {
-    if (FGot != FBlockSize || FBlockSize < kRoom) return;
+    if (FGot != FBlockSize || FBlockSize < kReadAheadFrom) return;
     FAhead.Start(NewBytes(FCurrent ^ 1), FBlockSize);
     FReading = true;
   }
@@ -768,6 +768,7 @@ class TCsvBlockStream {
   platform::ReadAhead FAhead;
 
   static constexpr std::size_t kRoom = 64 << 10;
+  static constexpr std::size_t kReadAheadFrom = 64 << 10;  // the smallest block read ahead
 };
 
 void TCsvLoader::SplitLines(std::string_view text, unsigned char quoteChar, TStringList& lines) {
