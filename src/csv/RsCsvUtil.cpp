@@ -685,7 +685,7 @@ class QuotedRewriter {
 
 }  // namespace
 
-// The bytes of an open file for a scan, block by block. Each block is what
+// The bytes of a file for a scan, block by block. Each block is what
 // the scan carried over from the block before (the start of an unfinished
 // line or field), then the next bytes of the file, and 64 readable bytes
 // past its end. While the scan works on a full block (of 64 KiB or more),
@@ -693,13 +693,14 @@ class QuotedRewriter {
 // buffers, behind room for what the scan will carry over.
 class TCsvBlockStream {
  public:
-  static constexpr std::size_t kSlack = 64;
+  // The rewrite copies, and reads, that many bytes past the data.
+  static constexpr std::size_t kSlack = QuotedOutput::kSlack;
 
-  TCsvBlockStream(platform::File& file, std::size_t blockSize) : FFile(file), FBlockSize(blockSize), FAhead(file) {}
+  explicit TCsvBlockStream(std::size_t blockSize) : FBlockSize(blockSize), FAhead(FFile) {}
 
-  // Reads the first block; 0 or the error.
-  int Open() {
-    FCarried = 0;
+  // Opens the file refusing writers and reads its first block; 0 or the error.
+  int Open(const std::string& fileName) {
+    if (int err = FFile.OpenRead(fileName, true)) return err;
     if (int err = FFile.Read(NewBytes(0), FBlockSize, FGot)) return err;
     ReadAhead();
     return 0;
@@ -757,7 +758,7 @@ class TCsvBlockStream {
     FReading = true;
   }
 
-  platform::File& FFile;
+  platform::File FFile;
   const std::size_t FBlockSize;
   std::vector<char> FBuffers[2];
   std::size_t FRoom[2] = {kRoom, kRoom};
@@ -801,11 +802,10 @@ void TCsvLoader::ParseText(std::string_view text) {
   if (OnEnd) OnEnd();
 }
 
-void TCsvLoader::OpenFile(const std::string& fileName, platform::File& file, TCsvBlockStream& blocks) const {
+void TCsvLoader::OpenFile(const std::string& fileName, TCsvBlockStream& blocks) const {
   if (!platform::FileExists(fileName))
     throw Exception("CSVFileNameに指定したファイルが存在しません.CSVFilename=" + fileName);
-  if (int err = file.OpenRead(fileName, true)) throw OpenError(fileName, err);
-  if (int err = blocks.Open()) throw OpenError(fileName, err);
+  if (int err = blocks.Open(fileName)) throw OpenError(fileName, err);
 }
 
 EFOpenError TCsvLoader::OpenError(const std::string& fileName, int err) {
@@ -857,9 +857,8 @@ bool TCsvLoader::StreamRecords(const std::string& fileName, TCsvBlockStream& blo
 }
 
 bool TCsvLoader::LoadFromFile(const std::string& fileName) {
-  platform::File file;
-  TCsvBlockStream blocks(file, FBlockSize);
-  OpenFile(fileName, file, blocks);
+  TCsvBlockStream blocks(FBlockSize);
+  OpenFile(fileName, blocks);
   if (blocks.Size() == 0) return false;
 
   if (OnBegin) {
@@ -882,9 +881,8 @@ bool TCsvLoader::LoadFromFile(const std::string& fileName) {
 }
 
 bool TCsvLoader::FindRecord(const std::string& fileName, const std::function<bool(std::string_view)>& match) {
-  platform::File file;
-  TCsvBlockStream blocks(file, FBlockSize);
-  OpenFile(fileName, file, blocks);
+  TCsvBlockStream blocks(FBlockSize);
+  OpenFile(fileName, blocks);
   if (blocks.Size() == 0) return false;
   return StreamRecords(fileName, blocks, true, [&](const std::string_view* fields, std::size_t count) {
     return !(count > 0 && match(fields[0]));
@@ -892,16 +890,13 @@ bool TCsvLoader::FindRecord(const std::string& fileName, const std::function<boo
 }
 
 bool TCsvLoader::RewriteQuoted(const std::string& fileName, const TFirstFieldCut& cut, const TWriteEvent& write) {
-  platform::File file;
-  TCsvBlockStream blocks(file, FBlockSize);
-  OpenFile(fileName, file, blocks);
+  TCsvBlockStream blocks(FBlockSize);
+  OpenFile(fileName, blocks);
   if (blocks.Size() == 0) return false;
   const char quote = static_cast<char>(FQuoteChar);
   QuotedOutput out(quote, write, FOutput);
   if (!FSkipFirstLine && RecordScanner::Applies(FQuoteChar, FDelimiter)) {
     QuotedRewriter rewriter(quote, static_cast<char>(FDelimiter), cut, out);
-    // Runs are copied, and read, past the data.
-    static_assert(TCsvBlockStream::kSlack >= QuotedOutput::kSlack);
     for (;;) {
       const std::size_t keep = rewriter.Scan(blocks.Data(), blocks.From(), blocks.Size(), blocks.Last());
       if (blocks.Last() || rewriter.Ended()) break;

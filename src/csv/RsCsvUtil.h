@@ -12,7 +12,6 @@
 #include "base/Exception.h"
 #include "base/Object.h"
 #include "base/StringList.h"
-#include "platform/File.h"
 
 class TCsv : public TObject {
  public:
@@ -95,7 +94,7 @@ class TCsvLoader {
   void Configure();
   void ProcessLine(std::string_view line);
   // Opens the file refusing writers and reads its first block.
-  void OpenFile(const std::string& fileName, platform::File& file, TCsvBlockStream& blocks) const;
+  void OpenFile(const std::string& fileName, TCsvBlockStream& blocks) const;
   static EFOpenError OpenError(const std::string& fileName, int err);
   // Streams the records of a file whose first block the stream holds; true
   // when onRecord stopped the stream by returning false.

@@ -103,10 +103,7 @@ ReadAhead::ReadAhead(File& file) : FFile(file), FJob(std::make_unique<Background
 ReadAhead::~ReadAhead() = default;
 
 void ReadAhead::Start(void* buffer, std::size_t count) {
-  FJob->Wait();
-  FBuffer = buffer;
-  FCount = count;
-  FJob->Start([this] { FError = FFile.Read(FBuffer, FCount, FGot); });
+  FJob->Start([this, buffer, count] { FError = FFile.Read(buffer, count, FGot); });
 }
 
 int ReadAhead::Finish(std::size_t& got) {

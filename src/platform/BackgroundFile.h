@@ -57,8 +57,7 @@ class ReadAhead {
 
  private:
   File& FFile;
-  void* FBuffer = nullptr;
-  std::size_t FCount = 0, FGot = 0;
+  std::size_t FGot = 0;
   int FError = 0;
   std::unique_ptr<BackgroundJob> FJob;
 };
