@@ -696,11 +696,11 @@ class TCsvBlockStream {
   // The rewrite copies, and reads, that many bytes past the data.
   static constexpr std::size_t kSlack = QuotedOutput::kSlack;
 
-  explicit TCsvBlockStream(std::size_t blockSize) : FBlockSize(blockSize), FAhead(FFile) {}
+  TCsvBlockStream(platform::File& file, std::size_t blockSize) : FFile(file), FBlockSize(blockSize), FAhead(FFile) {}
 
-  // Opens the file refusing writers and reads its first block; 0 or the error.
-  int Open(const std::string& fileName) {
-    if (int err = FFile.OpenRead(fileName, true)) return err;
+  // Reads the file's first block, from its start; 0 or the error.
+  int Start() {
+    if (int err = FFile.SeekTo(0)) return err;
     if (int err = FFile.Read(NewBytes(0), FBlockSize, FGot)) return err;
     ReadAhead();
     return 0;
@@ -758,7 +758,7 @@ class TCsvBlockStream {
     FReading = true;
   }
 
-  platform::File FFile;
+  platform::File& FFile;
   const std::size_t FBlockSize;
   std::vector<char> FBuffers[2];
   std::size_t FRoom[2] = {kRoom, kRoom};
@@ -802,10 +802,16 @@ void TCsvLoader::ParseText(std::string_view text) {
   if (OnEnd) OnEnd();
 }
 
-void TCsvLoader::OpenFile(const std::string& fileName, TCsvBlockStream& blocks) const {
+platform::File TCsvLoader::OpenFile(const std::string& fileName) {
   if (!platform::FileExists(fileName))
     throw Exception("CSVFileNameに指定したファイルが存在しません.CSVFilename=" + fileName);
-  if (int err = blocks.Open(fileName)) throw OpenError(fileName, err);
+  platform::File file;
+  if (int err = file.OpenRead(fileName, true)) throw OpenError(fileName, err);
+  return file;
+}
+
+void TCsvLoader::StartFile(const std::string& fileName, TCsvBlockStream& blocks) {
+  if (int err = blocks.Start()) throw OpenError(fileName, err);
 }
 
 EFOpenError TCsvLoader::OpenError(const std::string& fileName, int err) {
@@ -857,8 +863,9 @@ bool TCsvLoader::StreamRecords(const std::string& fileName, TCsvBlockStream& blo
 }
 
 bool TCsvLoader::LoadFromFile(const std::string& fileName) {
-  TCsvBlockStream blocks(FBlockSize);
-  OpenFile(fileName, blocks);
+  platform::File file = OpenFile(fileName);
+  TCsvBlockStream blocks(file, FBlockSize);
+  StartFile(fileName, blocks);
   if (blocks.Size() == 0) return false;
 
   if (OnBegin) {
@@ -881,8 +888,14 @@ bool TCsvLoader::LoadFromFile(const std::string& fileName) {
 }
 
 bool TCsvLoader::FindRecord(const std::string& fileName, const std::function<bool(std::string_view)>& match) {
-  TCsvBlockStream blocks(FBlockSize);
-  OpenFile(fileName, blocks);
+  platform::File file = OpenFile(fileName);
+  return FindRecord(file, fileName, match);
+}
+
+bool TCsvLoader::FindRecord(platform::File& file, const std::string& fileName,
+                            const std::function<bool(std::string_view)>& match) {
+  TCsvBlockStream blocks(file, FBlockSize);
+  StartFile(fileName, blocks);
   if (blocks.Size() == 0) return false;
   return StreamRecords(fileName, blocks, true, [&](const std::string_view* fields, std::size_t count) {
     return !(count > 0 && match(fields[0]));
@@ -890,8 +903,14 @@ bool TCsvLoader::FindRecord(const std::string& fileName, const std::function<boo
 }
 
 bool TCsvLoader::RewriteQuoted(const std::string& fileName, const TFirstFieldCut& cut, const TWriteEvent& write) {
-  TCsvBlockStream blocks(FBlockSize);
-  OpenFile(fileName, blocks);
+  platform::File file = OpenFile(fileName);
+  return RewriteQuoted(file, fileName, cut, write);
+}
+
+bool TCsvLoader::RewriteQuoted(platform::File& file, const std::string& fileName, const TFirstFieldCut& cut,
+                               const TWriteEvent& write) {
+  TCsvBlockStream blocks(file, FBlockSize);
+  StartFile(fileName, blocks);
   if (blocks.Size() == 0) return false;
   const char quote = static_cast<char>(FQuoteChar);
   QuotedOutput out(quote, write, FOutput);

@@ -12,6 +12,7 @@
 #include "base/Exception.h"
 #include "base/Object.h"
 #include "base/StringList.h"
+#include "platform/File.h"
 
 class TCsv : public TObject {
  public:
@@ -74,6 +75,10 @@ class TCsvLoader {
   // satisfies match; reads only as far as the first such record, with the
   // same checks and errors as LoadFromFile, and calls no callback.
   bool FindRecord(const std::string& fileName, const std::function<bool(std::string_view firstField)>& match);
+  // The same on a file the caller has opened, read from its start; the name
+  // only names it in messages.
+  bool FindRecord(platform::File& file, const std::string& fileName,
+                  const std::function<bool(std::string_view firstField)>& match);
 
   // Writes every record of the file back in the quoted form: each field in
   // the quote byte with its quote bytes doubled, the fields joined by the
@@ -86,6 +91,10 @@ class TCsvLoader {
   // loader is used again or it is destroyed: write may leave them to be
   // written in the background.
   bool RewriteQuoted(const std::string& fileName, const TFirstFieldCut& cut, const TWriteEvent& write);
+  // The same on a file the caller has opened, read from its start; the name
+  // only names it in messages.
+  bool RewriteQuoted(platform::File& file, const std::string& fileName, const TFirstFieldCut& cut,
+                     const TWriteEvent& write);
 
   static void SplitLines(std::string_view text, unsigned char quoteChar, TStringList& lines);
 
@@ -93,8 +102,10 @@ class TCsvLoader {
   using TFieldsEvent = std::function<bool(const std::string_view* fields, std::size_t count)>;
   void Configure();
   void ProcessLine(std::string_view line);
-  // Opens the file refusing writers and reads its first block.
-  void OpenFile(const std::string& fileName, TCsvBlockStream& blocks) const;
+  // Opens the file refusing writers.
+  static platform::File OpenFile(const std::string& fileName);
+  // Reads the first block of the stream's file.
+  static void StartFile(const std::string& fileName, TCsvBlockStream& blocks);
   static EFOpenError OpenError(const std::string& fileName, int err);
   // Streams the records of a file whose first block the stream holds; true
   // when onRecord stopped the stream by returning false.
