@@ -164,7 +164,12 @@ void TKvAccesslogUpdaterForm::FormCreate(const std::string& FileName) {
     FView->Terminate();
     return;
   }
-  FView->SetCaption(TKvControl::lbAccesslogDir, folder);
+  SetFolder(folder);
+}
+
+void TKvAccesslogUpdaterForm::SetFolder(const std::string& Folder) {
+  FFolder = Folder;
+  if (FView) FView->SetCaption(TKvControl::lbAccesslogDir, Folder);
 }
 
 void TKvAccesslogUpdaterForm::FormDestroy() { FIni.reset(); }
@@ -224,7 +229,7 @@ int TKvAccesslogUpdaterForm::CountLogFiles(const std::string& Folder) {
 }
 
 void TKvAccesslogUpdaterForm::RepairAllFiles() {
-  const std::string folder = FView->Caption(TKvControl::lbAccesslogDir);
+  const std::string folder = FFolder;
   const int total = CountLogFiles(folder);
   int updated = 0;
   int checked = 0;

@@ -26,8 +26,12 @@ class TKvAccesslogUpdaterForm {
   // The destruction handler: frees the configuration.
   void FormDestroy();
 
-  // Runs one repair of the folder the folder label shows. An error ends the
-  // run and goes to the view's error display; the window stays usable.
+  // The folder every run repairs, byte for byte, shown in the folder label as
+  // well as the view can; the creation handler sets it from the configuration.
+  void SetFolder(const std::string& Folder);
+
+  // Runs one repair of the folder. An error ends the run and goes to the
+  // view's error display; the window stays usable.
   void btnExecuteClick();
   // Ends the run after the current file.
   void btnStopClick();
@@ -51,6 +55,9 @@ class TKvAccesslogUpdaterForm {
 
   IKvUpdaterView* FView = nullptr;
   std::unique_ptr<TKestrovaIni> FIni;
+  // Never read back from the label: a toolkit may hold another string than
+  // the one it was given (bytes that form no character, characters it lacks).
+  std::string FFolder;
   bool FStopRequested = false;
   bool FRunning = false;
   bool FFileChanged = false;

@@ -18,7 +18,9 @@
 
 #include "SampleLogs.h"
 #include "app/KvUpdaterMainForm.h"
+#include "config/KvVariants.h"
 #include "platform/CodePage.h"
+#include "platform/File.h"
 #include "platform/Path.h"
 #include "support/TestSupport.h"
 
@@ -89,7 +91,7 @@ class ScriptedView : public IKvUpdaterView {
 
 class RunTest : public ::testing::Test {
  protected:
-  void SetFolder(const std::string& folder) { view.SetCaption(TKvControl::lbAccesslogDir, folder); }
+  void SetFolder(const std::string& folder) { form.SetFolder(folder); }
 
   void ExpectIdle() {
     const Snapshot s = view.Now();
@@ -243,6 +245,49 @@ TEST_F(RunTest, FolderWithOrWithoutTrailingDelimiterIsHandledAlike) {
     EXPECT_EQ(ReadFile(dir.Native("a.log")), kCorrected);
     EXPECT_EQ(view.Caption(TKvControl::lbAccesslogDir), folder);
   }
+}
+
+// A folder label that cannot hold the folder's characters, as a toolkit
+// without them shows it: '?' for every byte beyond ASCII.
+class AsciiLabelView : public ScriptedView {
+ public:
+  void SetCaption(TKvControl c, const std::string& text) override {
+    std::string shown = text;
+    if (c == TKvControl::lbAccesslogDir)
+      for (char& ch : shown)
+        if (static_cast<unsigned char>(ch) >= 0x80) ch = '?';
+    ScriptedView::SetCaption(c, shown);
+  }
+};
+
+TEST(RunFolderTest, EveryRunRepairsTheFolderItWasGivenWhateverTheLabelHolds) {
+  TempDir dir;
+  const std::string oldDataFolder = DataFolder;
+  DataFolder = dir.System("data") + "\\";
+  platform::CreateDirectories(dir.System("web"));
+  const std::string folder = dir.System("ログ_web_logs");
+  platform::CreateDirectories(folder);
+  WriteFile(dir.Native("kestrova.ini"),
+            "[Kestrova]\r\nwebdocroot=" + dir.System("web") + "\r\naccesslog_dir=" + folder + "\r\n");
+  // The window's start from the configuration, and the console's given folder.
+  const std::function<void(TKvAccesslogUpdaterForm&)> starts[] = {
+      [&](TKvAccesslogUpdaterForm& form) { form.FormCreate(dir.System("kestrova.ini")); },
+      [&](TKvAccesslogUpdaterForm& form) { form.SetFolder(folder); },
+  };
+  for (const auto& start : starts) {
+    WriteFile(dir.Native("ログ_web_logs/a.log"), kNeedsCorrection);
+    AsciiLabelView view;
+    TKvAccesslogUpdaterForm form(view);
+    start(form);
+    ASSERT_FALSE(view.terminated);
+    ASSERT_NE(view.Caption(TKvControl::lbAccesslogDir), folder);
+    form.btnExecuteClick();
+    EXPECT_TRUE(view.errors.empty());
+    EXPECT_EQ(view.Now().progress, "チェック数: 1 / 1");
+    EXPECT_EQ(view.Now().progress2, "更新数: 1");
+    EXPECT_EQ(ReadFile(dir.Native("ログ_web_logs/a.log")), kCorrected);
+  }
+  DataFolder = oldDataFolder;
 }
 
 TEST_F(RunTest, FolderEndingInDoubleByteCharacterWithDelimiterByteGetsItsOwnDelimiter) {

@@ -52,7 +52,7 @@ constexpr int kExitStopped = 130;
 void Out(std::string_view text) { platform::WriteStandard(platform::StandardStream::Output, text); }
 void Err(std::string_view text) { platform::WriteStandard(platform::StandardStream::Error, text); }
 
-// Repairs the folder the view's folder label shows.
+// Repairs the form's folder.
 int Repair(TKvConsoleView& view, TKvAccesslogUpdaterForm& form) {
   platform::CatchStopSignals();
   view.SetOnStop([&form] { form.btnStopClick(); });
@@ -73,7 +73,7 @@ int RepairFolder(const std::string& folder) {
   }
   TKvConsoleView view;
   TKvAccesslogUpdaterForm form(view);
-  view.SetCaption(TKvControl::lbAccesslogDir, folder);
+  form.SetFolder(folder);
   return Repair(view, form);
 }
 
