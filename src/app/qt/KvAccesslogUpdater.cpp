@@ -6,14 +6,23 @@
 #include "base/Exception.h"
 #include "platform/Console.h"
 
+namespace {
+
+// As the console front end ends when stopped by SIGINT or SIGTERM.
+constexpr int kExitStopped = 130;
+
+}  // namespace
+
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   try {
     const TKvStartUp startUp;
     TKvUpdaterWindow window;
+    window.EndOnStopSignals();
     window.FormCreate();
     if (!window.Terminated()) window.show();
-    return application.exec();
+    const int status = application.exec();
+    return window.StopSignalled() ? kExitStopped : status;
   } catch (const Exception& e) {
     platform::WriteStandard(platform::StandardStream::Error, e.Message() + "\n");
     return 1;

@@ -3,11 +3,39 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
+#include <algorithm>
 
+#include "app/qt/KvMessageDialog.h"
 #include "platform/CodePage.h"
+#include "platform/Console.h"
+
+namespace {
+
+// How often an idle window looks for a stop signal.
+constexpr int kStopSignalPollMs = 100;
+
+// The design's font fills the 12-pixel labels exactly on Windows. The
+// stand-in's line is a row taller at that size (its ascent rounds up), and
+// the row below a label is cut off: descenders and underscores vanish, so
+// "a_b" reads "a b". The font is taken at the largest size whose line fits.
+QFont WindowFont() {
+  QFont font;
+  font.setFamilies({ToQString(kKvFontName), QString::fromLatin1(kKvFallbackFontName)});
+  int labelHeight = kKvFontPixels;
+  for (const TKvControlDesign& design : kKvControlDesigns)
+    if (!design.isButton) labelHeight = std::min(labelHeight, design.height);
+  for (int pixels = kKvFontPixels; pixels > 1; --pixels) {
+    font.setPixelSize(pixels);
+    const QFontMetrics metrics(font);
+    if (metrics.ascent() + metrics.descent() <= labelHeight) break;
+  }
+  return font;
+}
+
+}  // namespace
 
 QString ToQString(const std::string& text) {
   const std::u16string wide = platform::ToWide(text);
@@ -21,10 +49,7 @@ std::string FromQString(const QString& text) {
 
 TKvUpdaterWindow::TKvUpdaterWindow() {
   setWindowTitle(ToQString(kKvWindowCaption));
-  QFont font;
-  font.setFamilies({ToQString(kKvFontName), QString::fromLatin1(kKvFallbackFontName)});
-  font.setPixelSize(kKvFontPixels);
-  setFont(font);
+  setFont(WindowFont());
   QPalette colours = palette();
   colours.setColor(QPalette::Window, colours.color(QPalette::Button));
   setPalette(colours);
@@ -64,6 +89,8 @@ TKvUpdaterWindow::TKvUpdaterWindow() {
 
 void TKvUpdaterWindow::FormCreate(const std::string& iniFileName) { FForm->FormCreate(iniFileName); }
 
+void TKvUpdaterWindow::SetFolder(const std::string& folder) { FForm->SetFolder(folder); }
+
 TKvUpdaterWindow::~TKvUpdaterWindow() {
   // The form drives this view; it goes first. Qt frees the child widgets.
   FForm->FormDestroy();
@@ -100,17 +127,38 @@ void TKvUpdaterWindow::SetCursor(TKvCursor cursor) {
   FWaitCursor = wait;
 }
 
-void TKvUpdaterWindow::ShowBox(int icon, const std::string& text) {
-  QMessageBox box(static_cast<QMessageBox::Icon>(icon), QCoreApplication::applicationName(), ToQString(text),
-                  QMessageBox::Ok, this);
-  box.exec();
+void TKvUpdaterWindow::ShowMessage(const std::string& text) {
+  TKvMessageDialog(*this, TKvMessageDialog::TIcon::None, ToQString(text)).exec();
 }
 
-void TKvUpdaterWindow::ShowMessage(const std::string& text) { ShowBox(QMessageBox::NoIcon, text); }
+void TKvUpdaterWindow::ShowError(const std::string& message) {
+  TKvMessageDialog(*this, TKvMessageDialog::TIcon::Error, ToQString(message)).exec();
+}
 
-void TKvUpdaterWindow::ShowError(const std::string& message) { ShowBox(QMessageBox::Critical, message); }
+void TKvUpdaterWindow::ProcessMessages() {
+  QCoreApplication::processEvents();
+  // Asked after each file, so that a run ends after the current one.
+  if (FEndOnStopSignals && platform::StopSignalReceived()) OnStopSignal();
+}
 
-void TKvUpdaterWindow::ProcessMessages() { QCoreApplication::processEvents(); }
+void TKvUpdaterWindow::EndOnStopSignals() {
+  platform::CatchStopSignals();
+  FEndOnStopSignals = true;
+  auto* poll = new QTimer(this);
+  connect(poll, &QTimer::timeout, this, [this] {
+    if (platform::StopSignalReceived()) OnStopSignal();
+  });
+  poll->start(kStopSignalPollMs);
+}
+
+// As a user would: a box waiting for an answer is closed, and the window
+// too, which during a run means after the current file.
+void TKvUpdaterWindow::OnStopSignal() {
+  if (FStopSignalled) return;
+  FStopSignalled = true;
+  if (auto* box = dynamic_cast<TKvMessageDialog*>(QApplication::activeModalWidget())) box->reject();
+  close();
+}
 
 void TKvUpdaterWindow::Terminate() {
   FTerminated = true;

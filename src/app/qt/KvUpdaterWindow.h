@@ -18,6 +18,8 @@ class TKvUpdaterWindow : public QWidget, public IKvUpdaterView {
   // the name is empty) and shows its folder, or shows why not and ends the
   // application.
   void FormCreate(const std::string& iniFileName = "");
+  // The folder of every later run, as the console gives it.
+  void SetFolder(const std::string& folder);
 
   std::string Caption(TKvControl control) const override;
   void SetCaption(TKvControl control, const std::string& text) override;
@@ -27,6 +29,13 @@ class TKvUpdaterWindow : public QWidget, public IKvUpdaterView {
   void ShowError(const std::string& message) override;
   void ProcessMessages() override;
   void Terminate() override;
+
+  // From now on SIGINT and SIGTERM close the window as a user would (a run
+  // ends after the current file, a waiting box is closed), which ends the
+  // application.
+  void EndOnStopSignals();
+  // True once a stop signal closed the window.
+  bool StopSignalled() const { return FStopSignalled; }
 
   QWidget* Control(TKvControl control) const { return FControls[static_cast<int>(control)]; }
   bool Terminated() const { return FTerminated; }
@@ -38,13 +47,15 @@ class TKvUpdaterWindow : public QWidget, public IKvUpdaterView {
  private:
   void PlaceControl(const TKvControlDesign& design);
   void ExecuteClicked();
-  void ShowBox(int icon, const std::string& text);
+  void OnStopSignal();
 
   std::array<QWidget*, std::size(kKvControlDesigns)> FControls{};  // children, owned by the window
   std::unique_ptr<TKvAccesslogUpdaterForm> FForm;
   bool FWaitCursor = false;
   bool FCloseAfterRun = false;
   bool FTerminated = false;
+  bool FEndOnStopSignals = false;
+  bool FStopSignalled = false;
 };
 
 // Text in the system code page to a Qt string and back.

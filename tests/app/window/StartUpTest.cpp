@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
 
+#include "app/qt/KvMessageDialog.h"
 #include "app/qt/KvUpdaterWindow.h"
 #include "config/KvVariants.h"
 #include "platform/File.h"
@@ -35,9 +35,9 @@ class StartUpTest : public ::testing::Test {
     QTimer watcher;
     watcher.setInterval(0);
     QObject::connect(&watcher, &QTimer::timeout, [&] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        text = box->text();
-        box->button(QMessageBox::Ok)->click();
+      if (auto* box = dynamic_cast<TKvMessageDialog*>(QApplication::activeModalWidget())) {
+        text = box->Text();
+        box->OkButton()->click();
       }
     });
     watcher.start();

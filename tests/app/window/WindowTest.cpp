@@ -6,15 +6,16 @@
 #include <QApplication>
 #include <QFontInfo>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 
 #include "../SampleLogs.h"
+#include "app/qt/KvMessageDialog.h"
 #include "app/qt/KvUpdaterWindow.h"
 #include "support/TestSupport.h"
 
@@ -48,7 +49,8 @@ struct Observed {
   bool runningControlsRight = true;  // stop button and both progress labels, no execute button
   bool bothButtonsShown = false;
   QString boxText;
-  QMessageBox::Icon boxIcon = QMessageBox::NoIcon;
+  TKvMessageDialog::TIcon boxIcon = TKvMessageDialog::TIcon::None;
+  bool boxInTheWindowsFont = true;
   QString progressAtBox, progress2AtBox;
   int boxes = 0;
 };
@@ -67,13 +69,14 @@ class WindowTest : public ::testing::Test {
     watcher.setInterval(0);
     QObject::connect(&watcher, &QTimer::timeout, [&] {
       if (Shown(TKvControl::btnExecute) && Shown(TKvControl::btnStop)) seen.bothButtonsShown = true;
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+      if (auto* box = dynamic_cast<TKvMessageDialog*>(QApplication::activeModalWidget())) {
         ++seen.boxes;
-        seen.boxText = box->text();
-        seen.boxIcon = box->icon();
+        seen.boxText = box->Text();
+        seen.boxIcon = box->Icon();
+        if (box->font() != window.font()) seen.boxInTheWindowsFont = false;
         seen.progressAtBox = Label(TKvControl::lbProgress)->text();
         seen.progress2AtBox = Label(TKvControl::lbProgress2)->text();
-        box->button(QMessageBox::Ok)->click();
+        box->OkButton()->click();
         return;
       }
       if (Shown(TKvControl::btnStop)) {
@@ -100,6 +103,15 @@ class WindowTest : public ::testing::Test {
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   }
 
+  // Runs the application's loop until something ends it, 30 seconds at the most.
+  static int LoopUntilItEnds() {
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(-1); });
+    guard.start(30000);
+    return QApplication::exec();
+  }
+
   TempDir dir;
   TKvUpdaterWindow window;
 };
@@ -107,7 +119,7 @@ class WindowTest : public ::testing::Test {
 TEST_F(WindowTest, OpensWithTheDesignedControls) {
   EXPECT_EQ(window.windowTitle(), QString::fromUtf8("アクセスログ自動修正プログラム"));
   EXPECT_EQ(window.size(), QSize(614, 102));
-  EXPECT_EQ(window.font().pixelSize(), 12);
+  EXPECT_LE(window.font().pixelSize(), 12);
   const QString family = QFontInfo(window.font()).family();
   EXPECT_TRUE(family == QString::fromUtf8("ＭＳ Ｐゴシック") || family == "IPAPGothic") << family.toStdString();
   EXPECT_EQ(window.palette().color(QPalette::Window), window.palette().color(QPalette::Button));
@@ -124,6 +136,9 @@ TEST_F(WindowTest, OpensWithTheDesignedControls) {
       EXPECT_EQ(w->geometry(), QRect(d.left, d.top, d.width, d.height));
     }
     if (!d.isButton) {
+      // The whole line of its font fits: nothing below the baseline is cut off.
+      const QFontMetrics metrics(w->font());
+      EXPECT_LE(metrics.ascent() + metrics.descent(), d.height);
       const Qt::Alignment horizontal = Label(d.control)->alignment() & Qt::AlignHorizontal_Mask;
       EXPECT_EQ(horizontal, d.rightAligned ? Qt::AlignRight : Qt::AlignLeft);
     }
@@ -158,7 +173,7 @@ TEST_F(WindowTest, WholeRunShowsCompletionWithWaitCursorAndReturnsToIdle) {
   WriteFile(dir.Native("a.log"), kNeedsCorrection);
   WriteFile(dir.Native("b.log"), "\"b\"\r\n");
   WriteFile(dir.Native("c.log"), "\"c\"\r\n");
-  window.SetCaption(TKvControl::lbAccesslogDir, dir.System());
+  window.SetFolder(dir.System());
   window.show();
   const Observed seen = Execute();
   EXPECT_TRUE(seen.sawRunning);
@@ -167,7 +182,8 @@ TEST_F(WindowTest, WholeRunShowsCompletionWithWaitCursorAndReturnsToIdle) {
   EXPECT_FALSE(seen.bothButtonsShown);
   EXPECT_EQ(seen.boxes, 1);
   EXPECT_EQ(seen.boxText, QString::fromUtf8("完了しました"));
-  EXPECT_EQ(seen.boxIcon, QMessageBox::NoIcon);
+  EXPECT_EQ(seen.boxIcon, TKvMessageDialog::TIcon::None);
+  EXPECT_TRUE(seen.boxInTheWindowsFont);
   EXPECT_EQ(seen.progressAtBox, QString::fromUtf8("チェック数: 3 / 3"));
   EXPECT_EQ(seen.progress2AtBox, QString::fromUtf8("更新数: 1"));
   EXPECT_EQ(ReadFile(dir.Native("a.log")), kCorrected);
@@ -177,11 +193,12 @@ TEST_F(WindowTest, WholeRunShowsCompletionWithWaitCursorAndReturnsToIdle) {
 TEST_F(WindowTest, ErrorIsShownWithTheStopIconAndTheWindowStaysUsable) {
   WriteFile(dir.Native("a.log"), kNeedsCorrection);
   mkdir(dir.Native("a.log.temp").c_str(), 0755);
-  window.SetCaption(TKvControl::lbAccesslogDir, dir.System());
+  window.SetFolder(dir.System());
   window.show();
   const Observed seen = Execute();
   EXPECT_EQ(seen.boxes, 1);
-  EXPECT_EQ(seen.boxIcon, QMessageBox::Critical);
+  EXPECT_EQ(seen.boxIcon, TKvMessageDialog::TIcon::Error);
+  EXPECT_TRUE(seen.boxInTheWindowsFont);
   EXPECT_TRUE(seen.boxText.contains(QString::fromUtf8("を作成できません"))) << seen.boxText.toStdString();
   ExpectIdle();
   EXPECT_TRUE(window.isVisible());
@@ -189,7 +206,7 @@ TEST_F(WindowTest, ErrorIsShownWithTheStopIconAndTheWindowStaysUsable) {
 
 TEST_F(WindowTest, StopClickEndsTheRunWithoutCompletion) {
   for (const char* name : {"a.log", "b.log", "c.log"}) WriteFile(dir.Native(name), kNeedsCorrection);
-  window.SetCaption(TKvControl::lbAccesslogDir, dir.System());
+  window.SetFolder(dir.System());
   window.show();
   const Observed seen = Execute([&] { Button(TKvControl::btnStop)->click(); });
   EXPECT_EQ(seen.boxes, 0);
@@ -199,7 +216,7 @@ TEST_F(WindowTest, StopClickEndsTheRunWithoutCompletion) {
 
 TEST_F(WindowTest, ClosingDuringARunStopsItAndThenCloses) {
   for (const char* name : {"a.log", "b.log", "c.log"}) WriteFile(dir.Native(name), kNeedsCorrection);
-  window.SetCaption(TKvControl::lbAccesslogDir, dir.System());
+  window.SetFolder(dir.System());
   window.show();
   const Observed seen = Execute([&] { window.close(); });
   EXPECT_EQ(seen.boxes, 0);
@@ -215,6 +232,68 @@ TEST_F(WindowTest, TerminateEndsTheEventLoop) {
   EXPECT_EQ(QApplication::exec(), 0);
   EXPECT_TRUE(window.Terminated());
   EXPECT_FALSE(window.isVisible());
+}
+
+// SIGTERM or SIGINT ends the window as it ends the console: a run after its
+// current file, with no temporary file left, and then the application. The
+// signal's mark stays for the process, so each case holds whichever came first.
+TEST_F(WindowTest, AStopSignalEndsTheRunAfterTheCurrentFileAndThenTheApplication) {
+  const std::vector<std::string> names = {"a.log", "b.log", "c.log"};
+  for (const std::string& name : names) WriteFile(dir.Native(name), kNeedsCorrection);
+  window.SetFolder(dir.System());
+  window.EndOnStopSignals();
+  window.show();
+  Observed seen;
+  QTimer::singleShot(0, [&] { seen = Execute([] { std::raise(SIGTERM); }); });
+  EXPECT_EQ(LoopUntilItEnds(), 0);
+  EXPECT_TRUE(window.StopSignalled());
+  EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(seen.boxes, 0);
+  EXPECT_EQ(Label(TKvControl::lbProgress)->text(), QString::fromUtf8("チェック数: 1 / 3"));
+  int corrected = 0;
+  for (const std::string& name : names) {
+    corrected += ReadFile(dir.Native(name)) == kCorrected;
+    EXPECT_FALSE(testing_support::Exists(dir.Native(name + ".temp"))) << name;
+  }
+  EXPECT_EQ(corrected, 1);
+
+  // An idle window closes at once.
+  TKvUpdaterWindow idle;
+  idle.EndOnStopSignals();
+  idle.show();
+  QTimer::singleShot(0, [] { std::raise(SIGINT); });
+  EXPECT_EQ(LoopUntilItEnds(), 0);
+  EXPECT_TRUE(idle.StopSignalled());
+  EXPECT_FALSE(idle.isVisible());
+}
+
+// A line breaks where the text breaks it; one wider than the room breaks
+// between words, and a word only when it is wider than the room on its own.
+TEST_F(WindowTest, MessageLinesBreakOnlyWhereTheTextDoesOrBetweenWords) {
+  const QFontMetrics metrics(window.font());
+  const QString path = QString::fromUtf8("ファイル \"¥tmp¥web_logs¥a.log.temp\". File exists");
+  const QString tail = QString::fromUtf8("を作成できません");
+  const QString line = path + " " + tail;
+  const struct {
+    QString text;
+    int width;
+    QStringList lines;
+  } cases[] = {
+      {QString::fromUtf8("config.iniが不正です\r\nbatchは2以上"),
+       10000,
+       {QString::fromUtf8("config.iniが不正です"), QString::fromUtf8("batchは2以上")}},
+      {"a\nb\rc\r\n", 10000, {"a", "b", "c", ""}},
+      {line, metrics.horizontalAdvance(line), {line}},
+      {line, metrics.horizontalAdvance(line) - 1, {path, tail}},
+      {path + "   " + tail + "  ", metrics.horizontalAdvance(path), {path, tail}},
+      {tail,
+       metrics.horizontalAdvance(QString::fromUtf8("を作成でき")),
+       {QString::fromUtf8("を作成でき"), QString::fromUtf8("ません")}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text.toStdString() + " in " + std::to_string(c.width));
+    EXPECT_EQ(KvMessageLines(c.text, metrics, c.width), c.lines);
+  }
 }
 
 }  // namespace
