@@ -6,8 +6,8 @@ cd "$(dirname "$0")/.."
 ROOT=$PWD
 JOBS=${JOBS:-2}
 
-PACKAGES=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev fonts-ipafont-gothic xvfb xauth
-          clang libclang-rt-14-dev strace locales g++-mingw-w64-x86-64-posix wine wine64)
+PACKAGES=(cmake g++ make libgtest-dev libgmock-dev qt6-base-dev fonts-ipafont-gothic xvfb xauth x11-utils
+          clang libclang-rt-14-dev strace locales g++-mingw-w64-x86-64-posix wine wine64 fonts-wine)
 . "$ROOT/scripts/lib.sh"
 ensure_packages "${PACKAGES[@]}"
 
