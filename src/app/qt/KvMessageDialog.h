@@ -7,9 +7,7 @@
 
 #include <QDialog>
 #include <QString>
-#include <QStringList>
 
-class QFontMetrics;
 class QPushButton;
 
 class TKvMessageDialog : public QDialog {
@@ -29,9 +27,3 @@ class TKvMessageDialog : public QDialog {
   TIcon FIcon;
   QPushButton* FOk;  // a child, owned by the dialog
 };
-
-// The lines of a message as the box shows them: one per line of the text
-// (CR LF, LF or CR ends one), and a line wider than maxWidth broken between
-// words. Only a word that is wider than maxWidth on its own is broken inside,
-// between characters, as it could not be shown whole otherwise.
-QStringList KvMessageLines(const QString& text, const QFontMetrics& metrics, int maxWidth);

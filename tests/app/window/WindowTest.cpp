@@ -267,33 +267,4 @@ TEST_F(WindowTest, AStopSignalEndsTheRunAfterTheCurrentFileAndThenTheApplication
   EXPECT_FALSE(idle.isVisible());
 }
 
-// A line breaks where the text breaks it; one wider than the room breaks
-// between words, and a word only when it is wider than the room on its own.
-TEST_F(WindowTest, MessageLinesBreakOnlyWhereTheTextDoesOrBetweenWords) {
-  const QFontMetrics metrics(window.font());
-  const QString path = QString::fromUtf8("ファイル \"¥tmp¥web_logs¥a.log.temp\". File exists");
-  const QString tail = QString::fromUtf8("を作成できません");
-  const QString line = path + " " + tail;
-  const struct {
-    QString text;
-    int width;
-    QStringList lines;
-  } cases[] = {
-      {QString::fromUtf8("config.iniが不正です\r\nbatchは2以上"),
-       10000,
-       {QString::fromUtf8("config.iniが不正です"), QString::fromUtf8("batchは2以上")}},
-      {"a\nb\rc\r\n", 10000, {"a", "b", "c", ""}},
-      {line, metrics.horizontalAdvance(line), {line}},
-      {line, metrics.horizontalAdvance(line) - 1, {path, tail}},
-      {path + "   " + tail + "  ", metrics.horizontalAdvance(path), {path, tail}},
-      {tail,
-       metrics.horizontalAdvance(QString::fromUtf8("を作成でき")),
-       {QString::fromUtf8("を作成でき"), QString::fromUtf8("ません")}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.text.toStdString() + " in " + std::to_string(c.width));
-    EXPECT_EQ(KvMessageLines(c.text, metrics, c.width), c.lines);
-  }
-}
-
 }  // namespace
