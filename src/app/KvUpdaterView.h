@@ -51,6 +51,15 @@ inline constexpr TKvControlDesign kKvControlDesigns[] = {
      true, -1},
 };
 
+// The height of the lowest label. A label cuts off whatever its font draws
+// below its last row, so the font's whole line must fit in this.
+constexpr int KvLabelHeight() {
+  int height = kKvFontPixels;
+  for (const TKvControlDesign& design : kKvControlDesigns)
+    if (!design.isButton && design.height < height) height = design.height;
+  return height;
+}
+
 inline const TKvControlDesign& KvControlDesign(TKvControl control) {
   return kKvControlDesigns[static_cast<int>(control)];
 }

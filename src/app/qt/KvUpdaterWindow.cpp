@@ -6,7 +6,6 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
-#include <algorithm>
 
 #include "app/qt/KvMessageDialog.h"
 #include "platform/CodePage.h"
@@ -24,13 +23,10 @@ constexpr int kStopSignalPollMs = 100;
 QFont WindowFont() {
   QFont font;
   font.setFamilies({ToQString(kKvFontName), QString::fromLatin1(kKvFallbackFontName)});
-  int labelHeight = kKvFontPixels;
-  for (const TKvControlDesign& design : kKvControlDesigns)
-    if (!design.isButton) labelHeight = std::min(labelHeight, design.height);
   for (int pixels = kKvFontPixels; pixels > 1; --pixels) {
     font.setPixelSize(pixels);
     const QFontMetrics metrics(font);
-    if (metrics.ascent() + metrics.descent() <= labelHeight) break;
+    if (metrics.ascent() + metrics.descent() <= KvLabelHeight()) break;
   }
   return font;
 }

@@ -6,6 +6,7 @@
 #include <exception>
 #include <numeric>
 
+#include "app/win32/KvMessageBox.h"
 #include "base/Exception.h"
 #include "platform/CodePage.h"
 
@@ -43,6 +44,35 @@ void RegisterWindowClass(WNDPROC proc) {
   // class already there.
   if (!RegisterClassExW(&windowClass) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
     throw Exception("RegisterClassEx failed");
+}
+
+HFONT CreateDesignFont(int pixels) {
+  return CreateFontW(-pixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
+                     CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Wide(kKvFontName).c_str());
+}
+
+int LineHeight(HFONT font) {
+  HDC dc = GetDC(nullptr);
+  const HGDIOBJ old = SelectObject(dc, font);
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(nullptr, dc);
+  return metrics.tmHeight;
+}
+
+// The design's font fills the 12-pixel labels exactly. A stand-in for it
+// may take a row more at that size (IPAPGothic under Wine: 13), and a label
+// cuts off that row, the descenders of g, p and y. The font is taken at the
+// largest size whose line fits.
+HFONT CreateWindowFont() {
+  int pixels = kKvFontPixels;
+  HFONT font = CreateDesignFont(pixels);
+  while (font && pixels > 1 && LineHeight(font) > KvLabelHeight()) {
+    DeleteObject(font);
+    font = CreateDesignFont(--pixels);
+  }
+  return font;
 }
 
 // The order of creation is the order of the Tab key: labels first (they take
@@ -92,8 +122,7 @@ TKvNativeWindow::TKvNativeWindow() {
   const int left = area.left + (area.right - area.left - width) / 2;
   const int top = area.top + (area.bottom - area.top - height) / 2;
 
-  FFont = CreateFontW(-kKvFontPixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS,
-                      CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Wide(kKvFontName).c_str());
+  FFont = CreateWindowFont();
   if (!CreateWindowExW(kWindowExStyle, kKvWindowClass, Wide(kKvWindowCaption).c_str(), kWindowStyle, left, top, width,
                        height, nullptr, nullptr, GetModuleHandleW(nullptr), this)) {
     if (FFont) DeleteObject(FFont);
@@ -188,13 +217,13 @@ void TKvNativeWindow::SetCursor(TKvCursor cursor) {
   ::SetCursor(LoadCursorW(nullptr, FWaitCursor ? IDC_WAIT : IDC_ARROW));
 }
 
-void TKvNativeWindow::ShowBox(unsigned style, const std::string& text) {
-  MessageBoxW(FWindow, Wide(text).c_str(), ProgramTitle().c_str(), MB_OK | style);
+void TKvNativeWindow::ShowMessage(const std::string& text) {
+  KvMessageBox(FWindow, FFont, ProgramTitle(), Wide(text), false);
 }
 
-void TKvNativeWindow::ShowMessage(const std::string& text) { ShowBox(0, text); }
-
-void TKvNativeWindow::ShowError(const std::string& message) { ShowBox(MB_ICONSTOP, message); }
+void TKvNativeWindow::ShowError(const std::string& message) {
+  KvMessageBox(FWindow, FFont, ProgramTitle(), Wide(message), true);
+}
 
 void TKvNativeWindow::ProcessMessages() {
   MSG message;

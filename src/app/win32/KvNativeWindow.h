@@ -60,7 +60,6 @@ class TKvNativeWindow : public IKvUpdaterView {
   void Close();
   void PlaceControls();
   void PlaceControl(const TKvControlDesign& design, int clientWidth, int clientHeight);
-  void ShowBox(unsigned style, const std::string& text);
   // Dispatches one message of the queue, through the dialog keys (Tab, the
   // space bar on a button) first.
   void Dispatch(void* message);

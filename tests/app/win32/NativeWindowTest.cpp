@@ -47,6 +47,16 @@ int TextWidth(HWND control, const std::string& text) {
   return extent.cx;
 }
 
+int LineHeight(HWND control) {
+  HDC dc = GetDC(control);
+  const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  return metrics.tmHeight;
+}
+
 // A quit message the window posted (closing, ending the application) would
 // end the next test's message boxes.
 bool TakeQuitMessage() {
@@ -67,6 +77,8 @@ bool TakeQuitMessage() {
 struct Box {
   std::string text, title;
   bool stopIcon = false;
+  HFONT font = nullptr;    // of its text
+  bool titleFits = false;  // the title bar holds the title and the close button
 };
 
 std::function<void()> gOnTick;
@@ -104,6 +116,22 @@ bool Answer(Box& seen) {
   seen.title = Text(box);
   seen.text = Text(GetDlgItem(box, 0xFFFF));
   seen.stopIcon = HasStopIcon(box);
+  seen.font = reinterpret_cast<HFONT>(SendMessageW(GetDlgItem(box, 0xFFFF), WM_GETFONT, 0, 0));
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  HFONT captionFont = CreateFontIndirectW(&metrics.lfCaptionFont);
+  HDC dc = GetDC(box);
+  const HGDIOBJ old = SelectObject(dc, captionFont);
+  const std::wstring title = Wide(seen.title);
+  SIZE extent{};
+  GetTextExtentPoint32W(dc, title.c_str(), static_cast<int>(title.size()), &extent);
+  SelectObject(dc, old);
+  ReleaseDC(box, dc);
+  DeleteObject(captionFont);
+  RECT client;
+  GetClientRect(box, &client);
+  seen.titleFits = client.right >= extent.cx + metrics.iCaptionWidth;
   SendMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
   return true;
 }
@@ -218,7 +246,12 @@ TEST_F(NativeWindowTest, HasTheDesignedWindowAndControls) {
 
     LOGFONTW font{};
     ASSERT_TRUE(GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof font, &font));
-    EXPECT_EQ(font.lfHeight, -kKvFontPixels);
+    EXPECT_LT(font.lfHeight, 0);
+    EXPECT_GE(font.lfHeight, -kKvFontPixels);
+    // A label cuts off what its font draws below it.
+    if (!design.isButton) {
+      EXPECT_LE(LineHeight(control), design.height);
+    }
     EXPECT_EQ(font.lfCharSet, SHIFTJIS_CHARSET);
     EXPECT_EQ(platform::FromWide(std::u16string(font.lfFaceName, font.lfFaceName + wcslen(font.lfFaceName))),
               kKvFontName);
@@ -278,6 +311,10 @@ TEST_F(NativeWindowTest, RunRepairsTheFolderAndReportsCompletion) {
   EXPECT_EQ(boxes[0].text, "完了しました");
   EXPECT_EQ(boxes[0].title, "test_app_win32");
   EXPECT_FALSE(boxes[0].stopIcon);
+  // In the window's font, so that a path looks as it does in the window, and
+  // wide enough for its title.
+  EXPECT_EQ(boxes[0].font, reinterpret_cast<HFONT>(SendMessageW(window.Control(TKvControl::Label1), WM_GETFONT, 0, 0)));
+  EXPECT_TRUE(boxes[0].titleFits);
   EXPECT_EQ(progressAtBox, "チェック数: 3 / 3");
   EXPECT_EQ(progress2AtBox, "更新数: 1");
   EXPECT_TRUE(waitCursorAtBox);

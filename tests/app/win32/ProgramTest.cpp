@@ -106,7 +106,11 @@ TEST_F(ProgramTest, RepairsTheConfiguredFolderThroughTheWindow) {
   EXPECT_EQ(report["start.caption"], kKvWindowCaption);
   EXPECT_EQ(report["start.client"], "614 102");
   EXPECT_EQ(report["start.taborder"], "btnExecute btnStop");
-  EXPECT_EQ(report["start.font"], std::string(kKvFontName) + " -12 128");
+  // The design's font, at the largest size whose whole line fits the labels.
+  const std::string font = report["start.font"], face = report["start.face"];
+  EXPECT_EQ(font.rfind(std::string(kKvFontName) + " -", 0), 0u) << font;
+  EXPECT_TRUE(font.ends_with(" 128")) << font;
+  EXPECT_LE(std::atoi(face.c_str() + face.rfind(' ') + 1), KvLabelHeight()) << face;
   for (const TKvControlDesign& design : kKvControlDesigns) {
     SCOPED_TRACE(design.name);
     const std::string key = std::string("start.") + design.name;
