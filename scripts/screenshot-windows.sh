@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A picture of the Windows program's window as it opens: the cross-built
 # KvAccesslogUpdater.exe under Wine on a virtual X display, configured for
-# a copy of the demo access logs, photographed before anyone presses 実行.
+# a copy of the demo access logs in a folder whose name holds Japanese and
+# underscores, photographed before anyone presses 実行.
 #
 #   scripts/screenshot-windows.sh [OUTPUT.png]   (default docs/window-windows.png)
 set -euo pipefail
@@ -9,7 +10,7 @@ if [ "${1:-}" != --shoot ]; then OUTPUT=$(realpath -m "${1:-$(dirname "$0")/../d
 cd "$(dirname "$0")/.."
 ROOT=$PWD
 JOBS=${JOBS:-2}
-BUILD=${BUILD:-$ROOT/build-win}
+BUILD=${BUILD:-$ROOT/build/windows}
 
 shoot() {
   local WORK=$1 OUTPUT=$2
@@ -42,24 +43,29 @@ if [ "${1:-}" = --shoot ]; then
   exit
 fi
 
+. "$ROOT/scripts/lib.sh"
+ensure_packages cmake g++-mingw-w64-x86-64-posix wine wine64 fonts-wine fonts-ipafont-gothic locales xvfb \
+  x11-utils imagemagick
 . "$ROOT/scripts/wine.sh"
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
   cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
 cmake --build "$BUILD" -j"$JOBS" --target KvAccesslogUpdater
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/kv-shot-XXXXXX")
-mkdir -p "$WORK/bin" "$WORK/htdocs"
-cp -Rp "$ROOT/demo/accesslog" "$WORK/accesslog"
+LOGS=$WORK/Kestrova_データ/web_application_access_logs
+mkdir -p "$WORK/bin" "$WORK/htdocs" "$(dirname "$LOGS")"
+cp -Rp "$ROOT/demo/accesslog" "$LOGS"
 cp "$BUILD/bin/KvAccesslogUpdater.exe" "$WORK/bin/"
-# Wine shows the Linux root as drive Z:.
+# Wine shows the Linux root as drive Z:; the program reads the configuration
+# in its code page, 932.
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 {
   printf '[Kestrova]\r\n'
-  printf 'accesslog_dir=%s\r\n' "$(windows_path "$WORK/accesslog")"
+  printf 'accesslog_dir=%s\r\n' "$(windows_path "$LOGS")"
   printf 'webdocroot=%s\r\n' "$(windows_path "$WORK/htdocs")"
-} >"$WORK/bin/kestrova.ini"
+} | iconv -f UTF-8 -t CP932 >"$WORK/bin/kestrova.ini"
 
 wine_run "$BUILD/wine" "$ROOT/scripts/screenshot-windows.sh" --shoot "$WORK" "$OUTPUT"
 rm -rf "$WORK"

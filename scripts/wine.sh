@@ -32,6 +32,13 @@ wine_environment() {
     wineserver -w
     touch "$WINEPREFIX/.kv-ready"
   fi
+  # The title bars' buttons are symbols of the font in Debian's fonts-wine,
+  # which Wine does not take from its own data folder here: without a copy
+  # in the prefix they show as the letters "0 1 r".
+  local symbols=/usr/share/wine/fonts/marlett.ttf
+  if [ -f "$symbols" ] && [ ! -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ]; then
+    cp "$symbols" "$WINEPREFIX/drive_c/windows/Fonts/"
+  fi
 }
 
 # Starts Xvfb on a free display and exports DISPLAY.
