@@ -18,7 +18,7 @@ class TKvUpdaterWindow : public QWidget, public IKvUpdaterView {
   // the name is empty) and shows its folder, or shows why not and ends the
   // application.
   void FormCreate(const std::string& iniFileName = "");
-  // The folder of every later run, as the console gives it.
+  // The folder of every later run, given without a configuration.
   void SetFolder(const std::string& folder);
 
   std::string Caption(TKvControl control) const override;
@@ -34,7 +34,7 @@ class TKvUpdaterWindow : public QWidget, public IKvUpdaterView {
   // ends after the current file, a waiting box is closed), which ends the
   // application.
   void EndOnStopSignals();
-  // True once a stop signal closed the window.
+  // True once a stop signal arrived; the window is closing or closed.
   bool StopSignalled() const { return FStopSignalled; }
 
   QWidget* Control(TKvControl control) const { return FControls[static_cast<int>(control)]; }
