@@ -1,6 +1,5 @@
 #include "common/RsJson.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -41,57 +40,6 @@ double ToFloat(std::string_view text) {
   return value;
 }
 
-// The text form of a floating-point number: up to 15 significant digits,
-// trailing zeros and a trailing point dropped; fixed notation when the
-// magnitude is at least 0.00001 and the integer part has at most 15 digits,
-// else scientific ("1E20", "1.5E-7").
-std::string FloatText(double value) {
-  if (std::isnan(value)) return "NAN";
-  if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
-  if (value == 0) return "0";
-
-  // Round to 15 significant digits first: the notation depends on the
-  // exponent of the rounded value (999999999999999.9 is 1E15).
-  char buffer[64];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::scientific, 14);
-  std::string_view scientific(buffer, static_cast<std::size_t>(result.ptr - buffer));
-  const std::size_t e = scientific.find('e');
-  std::string digits;
-  for (char c : scientific.substr(0, e)) {
-    if (c != '.') digits += c;
-  }
-  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-  int exponent = 0;
-  std::string_view exponentText = scientific.substr(e + 1);
-  if (exponentText.front() == '+') exponentText.remove_prefix(1);
-  std::from_chars(exponentText.data(), exponentText.data() + exponentText.size(), exponent);
-
-  std::string out = value < 0 ? "-" : "";
-  if (exponent >= -5 && exponent < 15) {
-    if (exponent < 0) {
-      out += "0.";
-      out.append(static_cast<std::size_t>(-exponent - 1), '0');
-      out += digits;
-    } else if (const auto integerDigits = static_cast<std::size_t>(exponent) + 1; digits.size() <= integerDigits) {
-      out += digits;
-      out.append(integerDigits - digits.size(), '0');
-    } else {
-      out.append(digits, 0, integerDigits);
-      out += '.';
-      out.append(digits, integerDigits, std::string::npos);
-    }
-  } else {
-    out += digits[0];
-    if (digits.size() > 1) {
-      out += '.';
-      out.append(digits, 1, std::string::npos);
-    }
-    out += 'E';
-    out += std::to_string(exponent);
-  }
-  return out;
-}
-
 bool IsBlankOrControl(unsigned char b) { return b >= 1 && b <= 32; }
 
 // Bytes that end a bare word.
@@ -124,7 +72,7 @@ bool TryHexToInt(std::string_view text, std::int32_t& value) {
 // The low 32 bits of an integral floating-point value.
 std::int32_t LowInt32(double integral) {
   if (!std::isfinite(integral)) {
-    throw EConvertError("'" + FloatText(integral) + "' is not a valid integer value");
+    throw EConvertError("'" + FloatToStr(integral) + "' is not a valid integer value");
   }
   double low = std::fmod(integral, 4294967296.0);
   if (low < 0) low += 4294967296.0;
@@ -536,7 +484,7 @@ _Double::_Double(std::string_view text) : FValue(ToFloat(text)) {}
 
 TJSONValuePtr _Double::clone() const { return std::make_unique<_Double>(FValue); }
 
-std::string _Double::toString() const { return FloatText(FValue); }
+std::string _Double::toString() const { return FloatToStr(FValue); }
 
 std::int32_t _Double::asInteger() const { return LowInt32(std::trunc(FValue)); }
 
@@ -613,7 +561,7 @@ std::string valueToText(const TZAbstractObject* value) {
 
 std::string numberToText(const _Number& number) {
   if (auto* integer = dynamic_cast<const _Integer*>(&number)) return IntToStr(integer->asInteger());
-  return FloatText(number.asDouble());
+  return FloatToStr(number.asDouble());
 }
 
 std::int32_t hexToInt(std::string_view text) {

@@ -4,6 +4,7 @@
 
 #include "base/Exception.h"
 #include "common/RsJson.h"
+#include "diagnostics/RsClasses.h"
 #include "platform/CodePage.h"
 
 namespace {
@@ -74,6 +75,9 @@ TEST(JsonGrammar, WordsBecomeNumbersLiteralsOrStrings) {
                                    {".5", "_Double", "0.5"},
                                    {"5.", "_Double", "5"},
                                    {"0.000001", "_Double", "1E-6"},
+                                   {"0.00005", "_Double", "0.00005"},
+                                   {"1e-400", "_Double", "0"},
+                                   {"-2.5E-330", "_Double", "0"},
                                    {"0xZZ", "_String", "0xZZ"},
                                    {"0x", "_String", "0x"},
                                    {"00x1F", "_String", "00x1F"},
@@ -258,6 +262,8 @@ TEST(JsonText, QuoteValueAndNumberText) {
                                                               {0.5, "0.5"},
                                                               {0.000001, "1E-6"},
                                                               {0.00001, "0.00001"},
+                                                              {0.00005, "0.00005"},
+                                                              {0.0000099999, "9.9999E-6"},
                                                               {0.0001234, "0.0001234"},
                                                               {1e20, "1E20"},
                                                               {1.5e-7, "1.5E-7"},
@@ -278,6 +284,10 @@ TEST(JsonText, QuoteValueAndNumberText) {
   for (const auto& [value, text] : floats) {
     EXPECT_EQ(numberToText(_Double(value)), text) << text;
     EXPECT_EQ(_Double(value).toString(), text) << text;
+    // One text form for doubles: the boxed value writes the same.
+    TDoubleObject boxed;
+    boxed.Value = value;
+    EXPECT_EQ(boxed.GetAsString(), text) << text;
   }
   EXPECT_EQ(numberToText(_Integer(-42)), "-42");
   EXPECT_EQ(valueToText(nullptr), "null");
