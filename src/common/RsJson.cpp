@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <unordered_map>
 
 #include "base/Format.h"
 #include "base/NumberParse.h"
@@ -407,17 +408,33 @@ std::unique_ptr<TStringList> TJSONObject::memberNames() const {
 TJSONValuePtr TJSONObject::clone() const { throw NotImplmentedFeature(); }
 
 std::string TJSONObject::toString() const {
-  std::string out = "{";
+  std::string out;
+  appendText(out);
+  return out;
+}
+
+void TJSONObject::appendText(std::string& out) const {
+  out += '{';
+  // Each member shows the value of the first member whose name matches, as a
+  // lookup would. Names are grouped by a folded form that matching names
+  // share, so that finding that member does not scan every member before it;
+  // each group holds the first member of every set of matching names in it.
+  std::unordered_map<std::string, std::vector<std::size_t>> firsts;
   for (std::size_t i = 0; i < FMembers.size(); ++i) {
     if (i > 0) out += ',';
-    out += quoteText(FMembers[i].name);
+    AppendQuoted(out, FMembers[i].name);
     out += ':';
-    // The first member of a matching name gives the value, as a lookup would.
-    // An empty name is looked up too, so that every parsed object prints.
-    out += valueToText(FMembers[static_cast<std::size_t>(indexOf(FMembers[i].name, i + 1))].value.get());
+    std::vector<std::size_t>& group = firsts[platform::LowerCase(platform::UpperCase(FMembers[i].name))];
+    std::size_t first = i;
+    for (const std::size_t candidate : group)
+      if (platform::SameTextIgnoreCase(FMembers[candidate].name, FMembers[i].name)) {
+        first = candidate;
+        break;
+      }
+    if (first == i) group.push_back(i);
+    AppendValueText(out, FMembers[first].value.get());
   }
   out += '}';
-  return out;
 }
 
 // ---- TJSONArray ----
@@ -469,14 +486,28 @@ std::string TJSONArray::requireText(int index) const { return requireElement(ind
 
 std::string TJSONArray::joinWith(std::string_view separator) const {
   std::string out;
-  for (std::size_t i = 0; i < FElements.size(); ++i) {
-    if (i > 0) out += separator;
-    out += valueToText(FElements[i].get());
-  }
+  appendJoined(out, separator);
   return out;
 }
 
-std::string TJSONArray::toString() const { return "[" + joinWith(",") + "]"; }
+void TJSONArray::appendJoined(std::string& out, std::string_view separator) const {
+  for (std::size_t i = 0; i < FElements.size(); ++i) {
+    if (i > 0) out += separator;
+    AppendValueText(out, FElements[i].get());
+  }
+}
+
+std::string TJSONArray::toString() const {
+  std::string out;
+  appendText(out);
+  return out;
+}
+
+void TJSONArray::appendText(std::string& out) const {
+  out += '[';
+  appendJoined(out, ",");
+  out += ']';
+}
 
 // ---- numbers, booleans, strings, null ----
 
@@ -517,10 +548,8 @@ bool _NULL::Equals(const TZAbstractObject* other) const {
 
 // ---- text form ----
 
-std::string quoteText(std::string_view text) {
+void AppendQuoted(std::string& out, std::string_view text) {
   static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size() + 2);
   out += '"';
   bool nextIsTrail = false;
   for (char c : text) {
@@ -545,18 +574,37 @@ std::string quoteText(std::string_view text) {
     }
   }
   out += '"';
+}
+
+std::string quoteText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  AppendQuoted(out, text);
   return out;
 }
 
-std::string valueToText(const TZAbstractObject* value) {
-  if (!value || value->Equals(&SharedNull())) return "null";
-  if (auto* number = dynamic_cast<const _Number*>(value)) return numberToText(*number);
-  if (auto* boolean = dynamic_cast<const _Boolean*>(value)) return boolean->toString();
-  if (dynamic_cast<const TJSONObject*>(value) || dynamic_cast<const TJSONArray*>(value)) return value->toString();
-  if (auto* text = dynamic_cast<const _String*>(value); text && text->unquoted()) {
-    return text->toString().empty() ? "\"\"" : text->toString();
+void AppendValueText(std::string& out, const TZAbstractObject* value) {
+  if (!value || value->Equals(&SharedNull())) {
+    out += "null";
+  } else if (auto* number = dynamic_cast<const _Number*>(value)) {
+    out += numberToText(*number);
+  } else if (auto* boolean = dynamic_cast<const _Boolean*>(value)) {
+    out += boolean->toString();
+  } else if (auto* object = dynamic_cast<const TJSONObject*>(value)) {
+    object->appendText(out);
+  } else if (auto* array = dynamic_cast<const TJSONArray*>(value)) {
+    array->appendText(out);
+  } else if (auto* text = dynamic_cast<const _String*>(value); text && text->unquoted()) {
+    out += text->toString().empty() ? "\"\"" : text->toString();
+  } else {
+    AppendQuoted(out, value->toString());
   }
-  return quoteText(value->toString());
+}
+
+std::string valueToText(const TZAbstractObject* value) {
+  std::string out;
+  AppendValueText(out, value);
+  return out;
 }
 
 std::string numberToText(const _Number& number) {

@@ -382,6 +382,24 @@ TEST(JsonObject, LookupsIgnoreCaseAndKeepTheFirstMember) {
   EXPECT_EQ(p.detach("nothing"), nullptr);
 }
 
+// The text form shows the first matching member's value for every member,
+// also where the names match only without regard to case beyond ASCII and
+// where the first stands thousands of members before.
+TEST(JsonObject, TextShowsTheFirstMatchingMembersValue) {
+  for (const unsigned codePage : {platform::kCodePageShiftJis, platform::kCodePageUtf8}) {
+    platform::ScopedCodePage scoped(codePage);
+    const auto text = [](std::u16string_view wide) { return platform::FromWide(wide); };
+    TJSONObject o(text(u"{\"Ｋ\":1,\"ｋ\":2,\"α\":3,\"k\":4,\"Α\":5,\"K\":6,\"Ω\":7,\"ω\":[8]}"));
+    EXPECT_EQ(o.toString(), text(u"{\"Ｋ\":1,\"ｋ\":1,\"α\":3,\"k\":4,\"Α\":3,\"K\":4,\"Ω\":7,\"ω\":7}")) << codePage;
+  }
+  std::string many = "{", printed = "{";
+  for (int i = 0; i < 5000; ++i) {
+    many += "\"m" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+    printed += "\"m" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  }
+  EXPECT_EQ(TJSONObject(many + "\"M0\":{},\"M4999\":[]}").toString(), printed + "\"M0\":0,\"M4999\":4999}");
+}
+
 TEST(JsonObject, RequireOperationsAndTheirErrors) {
   TJSONObject o(R"({"s25":"2.5","s35":"3.5","d":2.9,"m":-2.9,"i":7,"t":true,"n":null,"w":abc,"o":{"k":[1]}})");
   EXPECT_EQ(o.requireInteger("s25"), 2);
