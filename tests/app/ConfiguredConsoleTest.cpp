@@ -152,12 +152,13 @@ std::string FromUtf8(const std::string& utf8) {
   return platform::FromWide(wide);
 }
 
-// Complete documents with the values the server reads from them: @DIR@
-// stands for the test's folder in both files.
+// Complete documents with the values the server reads from them, printed as
+// a document that reads back the same: @DIR@ stands for the test's folder in
+// both files.
 TEST_F(ConfiguredConsoleTest, CheckConfigGoldenFiles) {
   const std::string data = std::string(std::getenv("KV_SOURCE_DIR")) + "/tests/data/config/";
   std::filesystem::create_directory(dir.Native("docs"));
-  for (const char* name : {"minimal", "complete", "invalid"}) {
+  for (const char* name : {"minimal", "complete", "edges", "invalid"}) {
     SCOPED_TRACE(name);
     const std::string ini = Replace(ReadFile(data + name + ".ini"), "@DIR@", dir.System());
     const Outcome o = RunWith(ini, {"--check-config"});
@@ -170,6 +171,10 @@ TEST_F(ConfiguredConsoleTest, CheckConfigGoldenFiles) {
       EXPECT_EQ(o.status, 0) << o.err;
       EXPECT_EQ(o.err, "");
       EXPECT_EQ(Replace(AsTestDataFolder(dir, o.out), dir.System(), "@DIR@"), expected);
+      // The output is a document that reads back the same values.
+      const Outcome again = RunWith(o.out, {"--check-config"});
+      EXPECT_EQ(again.status, 0) << again.err;
+      EXPECT_EQ(again.out, o.out);
     }
   }
 }
