@@ -130,14 +130,17 @@ TEST_F(ConfiguredConsoleTest, DefaultDocumentFromTheInstallationFolder) {
     GTEST_SKIP() << "a document beside the program comes first";
   std::filesystem::create_directory(dir.Native("install"));
   WriteFile(dir.Native("install/config.ini"), Main("accesslog_dir=" + dir.System("logs") + "\r\n"));
-  WriteFile(dir.Native("registry.reg"),
-            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ranso "
-            "Works\\Kestrova\\2.0]\n\"InstallFolder\"=\"" +
-                Replace(dir.System("install"), "\\", "\\\\") + "\"\n");
-  const Outcome o = RunProgram({});
-  EXPECT_EQ(o.err, "");
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.out, "チェック数: 0 / 0\n更新数: 0\n完了しました\n");
+  // Exported from the 32-bit view of a 64-bit Windows, or under the plain name.
+  for (const char* key : {"SOFTWARE\\WOW6432Node\\Ranso Works", "SOFTWARE\\Ranso Works"}) {
+    SCOPED_TRACE(key);
+    WriteFile(dir.Native("registry.reg"), "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\" +
+                                              std::string(key) + "\\Kestrova\\2.0]\n\"InstallFolder\"=\"" +
+                                              Replace(dir.System("install"), "\\", "\\\\") + "\"\n");
+    const Outcome o = RunProgram({});
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, "チェック数: 0 / 0\n更新数: 0\n完了しました\n");
+  }
 #endif
 }
 

@@ -7,6 +7,7 @@
 #include "ReadsBackTheSame.h"
 #include "config/KestrovaIniUnit.h"
 #include "config/KvVariants.h"
+#include "platform/CodePage.h"
 #include "platform/File.h"
 #include "support/TestSupport.h"
 
@@ -81,6 +82,20 @@ TEST_F(KestrovaIniTest, KeyListNamesAndValues) {
   EXPECT_EQ(ini.Web->webdocroot, P("web"));
   EXPECT_EQ(ini.Web->webtempdir, DataFolder + "temp\\");
   EXPECT_EQ(ini.Web->accesslog_dir, P("logs"));
+}
+
+// The server reads these through its profile functions: quotes around a
+// path go, and a document saved as UTF-16 or UTF-8 with a byte-order mark
+// reads as one in the system code page.
+TEST_F(KestrovaIniTest, QuotedPathsAndUnicodeDocumentsLoad) {
+  const std::string text = "[Kestrova]\r\nwebdocroot=\"" + P("web") + "\"\r\naccesslog_dir='" + P("logs") + "'\r\n";
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t c : platform::ToWide(text)) utf16 += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  for (const std::string& document : {text, utf16, "\xEF\xBB\xBF" + text}) {
+    ASSERT_EQ(Load(document), "");
+    EXPECT_EQ(ini.Web->webdocroot, P("web"));
+    EXPECT_EQ(ini.Web->accesslog_dir, P("logs"));
+  }
 }
 
 TEST_F(KestrovaIniTest, PageLimitsComeFromTheirOwnSection) {
