@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,39 +29,23 @@ struct TCase {
 };
 
 std::vector<TCase> ReadCorpus() {
-  const std::string text =
-      testing_support::ReadFile(std::string(std::getenv("KV_SOURCE_DIR")) + "/tests/data/config/profile-corpus.txt");
+  std::istringstream text(
+      testing_support::ReadFile(std::string(std::getenv("KV_SOURCE_DIR")) + "/tests/data/config/profile-corpus.txt"));
   std::vector<TCase> cases;
   bool inDocument = false;
-  for (std::size_t at = 0; at < text.size();) {
-    std::size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(at, end - at);
-    at = end + 1;
+  for (std::string line; std::getline(text, line);) {
     if (line.starts_with("=== ")) {
-      TCase c;
-      std::size_t word = 4;
-      for (int field = 0; word < line.size(); ++field) {
-        std::size_t space = line.find(' ', word);
-        if (space == std::string::npos) space = line.size();
-        const std::string value = line.substr(word, space - word);
-        if (field == 0)
-          c.name = value;
-        else if (value == "crlf" || value == "lf" || value == "cr")
-          c.eol = value;
-        else
-          c.encoding = value;
-        word = space + 1;
-      }
-      cases.push_back(c);
+      std::istringstream words(line.substr(4));
+      TCase& c = cases.emplace_back();
+      words >> c.name;
+      for (std::string word; words >> word;)
+        (word == "crlf" || word == "lf" || word == "cr" ? c.eol : c.encoding) = word;
       inDocument = true;
-    } else if (cases.empty()) {
-      continue;
     } else if (inDocument && line == "---") {
       inDocument = false;
     } else if (inDocument) {
       cases.back().document.push_back(line);
-    } else if (!line.empty() && !line.starts_with("#")) {
+    } else if (!cases.empty() && !line.empty() && !line.starts_with("#")) {
       cases.back().expectations.push_back(line);
     }
   }
@@ -151,76 +136,48 @@ std::string Joined(const TStringList& names) {
   return out;
 }
 
-// What the reader (or the system) gives for one expectation line, in the
-// form of the line's own result.
-struct TReader {
-  virtual ~TReader() = default;
-  virtual std::string Keys(const std::string& section) const = 0;
-  virtual std::string Value(const std::string& section, const std::string& key) const = 0;
-};
-
 constexpr char kMissing[] = "\x01missing";
 
-struct TOurReader : TReader {
-  explicit TOurReader(const std::string& path) : file(path) {}
-  std::string Keys(const std::string& section) const override {
-    TStringList names;
-    file.ReadSection(section, names);
-    EXPECT_EQ(file.SectionExists(section), names.Count() > 0) << section;
-    return Joined(names);
-  }
-  std::string Value(const std::string& section, const std::string& key) const override {
-    return file.ReadString(section, key, kMissing);
-  }
-  TKvIniFile file;
-};
-
 #ifdef _WIN32
-struct TSystemReader : TReader {
-  explicit TSystemReader(const std::string& path) : path(path) {}
-  std::string Keys(const std::string& section) const override {
-    std::vector<char> buffer(TKvIniFile::kKeyListBytes + 2, '\0');
-    GetPrivateProfileStringA(section.c_str(), nullptr, "", buffer.data(), TKvIniFile::kKeyListBytes, path.c_str());
-    TStringList names;
-    for (const char* name = buffer.data(); *name; name += std::strlen(name) + 1) names.Add(name);
-    return Joined(names);
-  }
-  std::string Value(const std::string& section, const std::string& key) const override {
-    // Zero-filled: where a value is cut inside a character, what stands
-    // before the first NUL is what a caller reads.
-    std::vector<char> buffer(TKvIniFile::kValueBytes + 2, '\0');
-    GetPrivateProfileStringA(section.c_str(), key.c_str(), kMissing, buffer.data(), TKvIniFile::kValueBytes + 1,
-                             path.c_str());
-    return buffer.data();
-  }
-  std::string path;
-};
+std::string SystemKeys(const std::string& path, const std::string& section) {
+  std::vector<char> buffer(TKvIniFile::kKeyListBytes + 2, '\0');
+  GetPrivateProfileStringA(section.c_str(), nullptr, "", buffer.data(), TKvIniFile::kKeyListBytes, path.c_str());
+  TStringList names;
+  for (const char* name = buffer.data(); *name; name += std::strlen(name) + 1) names.Add(name);
+  return Joined(names);
+}
+
+std::string SystemValue(const std::string& path, const std::string& section, const std::string& key) {
+  // Zero-filled: where a value is cut inside a character, what stands before
+  // the first NUL is what a caller reads.
+  std::vector<char> buffer(TKvIniFile::kValueBytes + 2, '\0');
+  GetPrivateProfileStringA(section.c_str(), key.c_str(), kMissing, buffer.data(), TKvIniFile::kValueBytes + 1,
+                           path.c_str());
+  return buffer.data();
+}
 #endif
 
-// Checks one expectation line against a reader, when it applies under the
-// code page in force and to this reader.
-void Check(const TReader& reader, std::string line, bool system) {
+// Checks one expectation line, when it applies under the code page in force,
+// against the reader and, on Windows, against the system's profile functions.
+void Check(const TKvIniFile& file, std::string line) {
   if (line.starts_with("@")) {
     const std::size_t space = line.find(' ');
     if (std::stoul(line.substr(1, space - 1)) != platform::SystemCodePage()) return;
     line.erase(0, space + 1);
   }
-  if (line.starts_with("~ ")) {
-    if (system) return;  // our reader keeps to a rule of its own here
-    line.erase(0, 2);
-  }
   SCOPED_TRACE(line);
   if (line.starts_with("[")) {
     const std::size_t close = line.find(']');
-    const std::string names = close + 1 < line.size() ? line.substr(close + 2) : "";
-    std::string expected;
-    for (std::size_t from = 0; from <= names.size() && !names.empty();) {
-      std::size_t bar = names.find('|', from);
-      if (bar == std::string::npos) bar = names.size();
-      expected += (from ? "|" : "") + SystemText(names.substr(from, bar - from));
-      from = bar + 1;
-    }
-    EXPECT_EQ(reader.Keys(SystemText(line.substr(1, close - 1))), expected);
+    const std::string section = SystemText(line.substr(1, close - 1));
+    std::istringstream names(close + 1 < line.size() ? line.substr(close + 2) : "");
+    TStringList expected, read;
+    for (std::string name; std::getline(names, name, '|');) expected.Add(SystemText(name));
+    file.ReadSection(section, read);
+    EXPECT_EQ(Joined(read), Joined(expected));
+    EXPECT_EQ(file.SectionExists(section), read.Count() > 0);
+#ifdef _WIN32
+    EXPECT_EQ(SystemKeys(file.FileName(), section), Joined(expected));
+#endif
     return;
   }
   const std::size_t colon = line.find(':');
@@ -228,7 +185,10 @@ void Check(const TReader& reader, std::string line, bool system) {
   const std::string section = SystemText(line.substr(0, colon));
   const std::string key = SystemText(line.substr(colon + 1, eq == std::string::npos ? eq : eq - colon - 1));
   const std::string expected = eq == std::string::npos ? kMissing : SystemText(line.substr(eq + 1));
-  EXPECT_EQ(reader.Value(section, key), expected);
+  EXPECT_EQ(file.ReadString(section, key, kMissing), expected);
+#ifdef _WIN32
+  EXPECT_EQ(SystemValue(file.FileName(), section, key), expected);
+#endif
 }
 
 void CheckCorpus() {
@@ -239,12 +199,8 @@ void CheckCorpus() {
     ASSERT_FALSE(c.expectations.empty());
     testing_support::TempDir dir;
     testing_support::WriteFile(dir.Native("case.ini"), Encode(c));
-    const TOurReader ours(dir.System("case.ini"));
-    for (const std::string& line : c.expectations) Check(ours, line, false);
-#ifdef _WIN32
-    const TSystemReader system(dir.System("case.ini"));
-    for (const std::string& line : c.expectations) Check(system, line, true);
-#endif
+    const TKvIniFile file(dir.System("case.ini"));
+    for (const std::string& line : c.expectations) Check(file, line);
   }
 }
 
