@@ -1,5 +1,6 @@
 #include "base/NumberParse.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -45,6 +46,34 @@ bool ParseInteger(std::string_view s, Signed& value) {
   return true;
 }
 
+// Whether a number in plain decimal notation ("-1.5e-400") is smaller than 1
+// in magnitude: its first significant digit stands after the decimal point.
+bool MagnitudeBelowOne(std::string_view s) {
+  std::size_t i = s.front() == '-' ? 1 : 0;
+  long long position = 0;  // decimal exponent of the first significant digit, plus one
+  bool seenPoint = false, significant = false;
+  for (; i < s.size() && s[i] != 'e' && s[i] != 'E'; ++i) {
+    if (s[i] == '.') {
+      seenPoint = true;
+    } else if (!significant && s[i] == '0') {
+      if (seenPoint) --position;
+    } else {
+      significant = true;
+      if (!seenPoint) ++position;
+    }
+  }
+  if (!significant) return true;
+  long long exponent = 0;
+  if (i < s.size()) {
+    ++i;
+    const bool negative = i < s.size() && s[i] == '-';
+    if (i < s.size() && (s[i] == '-' || s[i] == '+')) ++i;
+    for (; i < s.size(); ++i) exponent = std::min<long long>(exponent * 10 + (s[i] - '0'), 1000000000);
+    if (negative) exponent = -exponent;
+  }
+  return position + exponent <= 0;
+}
+
 }  // namespace
 
 bool TryStrToInt(std::string_view text, std::int32_t& value) {
@@ -72,26 +101,60 @@ bool TryStrToFloat(std::string_view text, double& value) {
   if (s.empty()) return false;
   double v = 0;
   const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), v);
-  if (error != std::errc() || end != s.data() + s.size() || !std::isfinite(v)) return false;
+  if (end != s.data() + s.size()) return false;
+  if (error == std::errc::result_out_of_range && MagnitudeBelowOne(s)) {
+    // Too small for a double: the nearest double is zero.
+    v = s.front() == '-' ? -0.0 : 0.0;
+  } else if (error != std::errc() || !std::isfinite(v)) {
+    return false;  // too large for a double
+  }
   value = v;
   return true;
 }
 
 std::string FloatToStr(double value) {
+  if (std::isnan(value)) return "NAN";
+  if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
+  if (value == 0) return "0";
+
+  // Round to 15 significant digits first: the notation depends on the
+  // exponent of the rounded value (999999999999999.9 is 1E15).
   char buffer[64];
-  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-  std::string s(buffer, result.ptr);
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');  // "1E20", "INF", "NAN"
-  const std::size_t e = s.find('E');
-  if (e == std::string::npos) return s;
-  std::string mantissa = s.substr(0, e);
-  std::string exponent = s.substr(e + 1);
-  std::string sign;
-  if (!exponent.empty() && (exponent[0] == '+' || exponent[0] == '-')) {
-    if (exponent[0] == '-') sign.push_back('-');
-    exponent.erase(0, 1);
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::scientific, 14);
+  std::string_view scientific(buffer, static_cast<std::size_t>(result.ptr - buffer));
+  const std::size_t e = scientific.find('e');
+  std::string digits;
+  for (char c : scientific.substr(0, e)) {
+    if (c != '.') digits += c;
   }
-  while (exponent.size() > 1 && exponent[0] == '0') exponent.erase(0, 1);
-  return mantissa + "E" + sign + exponent;
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  int exponent = 0;
+  std::string_view exponentText = scientific.substr(e + 1);
+  if (exponentText.front() == '+') exponentText.remove_prefix(1);
+  std::from_chars(exponentText.data(), exponentText.data() + exponentText.size(), exponent);
+
+  std::string out = value < 0 ? "-" : "";
+  if (exponent >= -5 && exponent < 15) {
+    if (exponent < 0) {
+      out += "0.";
+      out.append(static_cast<std::size_t>(-exponent - 1), '0');
+      out += digits;
+    } else if (const auto integerDigits = static_cast<std::size_t>(exponent) + 1; digits.size() <= integerDigits) {
+      out += digits;
+      out.append(integerDigits - digits.size(), '0');
+    } else {
+      out.append(digits, 0, integerDigits);
+      out += '.';
+      out.append(digits, integerDigits, std::string::npos);
+    }
+  } else {
+    out += digits[0];
+    if (digits.size() > 1) {
+      out += '.';
+      out.append(digits, 1, std::string::npos);
+    }
+    out += 'E';
+    out += std::to_string(exponent);
+  }
+  return out;
 }

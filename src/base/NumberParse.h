@@ -12,7 +12,12 @@
 bool TryStrToInt(std::string_view text, std::int32_t& value);
 bool TryStrToInt64(std::string_view text, std::int64_t& value);
 // Floating-point with '.' as the decimal separator, an optional exponent, and
-// blanks allowed around the number.
+// blanks allowed around the number. A number too small for a double reads as
+// 0; one too large for it does not convert.
 bool TryStrToFloat(std::string_view text, double& value);
-// General format with up to 15 significant digits: "0.5", "123", "1E20", "1.5E-7".
+// The one text form of doubles (boxed values, JSON, the printed
+// configuration): up to 15 significant digits, '.' as the separator,
+// trailing zeros dropped; fixed notation from 0.00001 up while the integer
+// part has at most 15 digits, else scientific: "0.5", "0.00005", "123",
+// "1E20", "1.5E-7"; "NAN", "INF", "-INF".
 std::string FloatToStr(double value);

@@ -1,8 +1,8 @@
 #include "common/RsJson.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstring>
+#include <unordered_map>
 
 #include "base/Format.h"
 #include "base/NumberParse.h"
@@ -41,57 +41,6 @@ double ToFloat(std::string_view text) {
   return value;
 }
 
-// The text form of a floating-point number: up to 15 significant digits,
-// trailing zeros and a trailing point dropped; fixed notation when the
-// magnitude is at least 0.00001 and the integer part has at most 15 digits,
-// else scientific ("1E20", "1.5E-7").
-std::string FloatText(double value) {
-  if (std::isnan(value)) return "NAN";
-  if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
-  if (value == 0) return "0";
-
-  // Round to 15 significant digits first: the notation depends on the
-  // exponent of the rounded value (999999999999999.9 is 1E15).
-  char buffer[64];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::scientific, 14);
-  std::string_view scientific(buffer, static_cast<std::size_t>(result.ptr - buffer));
-  const std::size_t e = scientific.find('e');
-  std::string digits;
-  for (char c : scientific.substr(0, e)) {
-    if (c != '.') digits += c;
-  }
-  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-  int exponent = 0;
-  std::string_view exponentText = scientific.substr(e + 1);
-  if (exponentText.front() == '+') exponentText.remove_prefix(1);
-  std::from_chars(exponentText.data(), exponentText.data() + exponentText.size(), exponent);
-
-  std::string out = value < 0 ? "-" : "";
-  if (exponent >= -5 && exponent < 15) {
-    if (exponent < 0) {
-      out += "0.";
-      out.append(static_cast<std::size_t>(-exponent - 1), '0');
-      out += digits;
-    } else if (const auto integerDigits = static_cast<std::size_t>(exponent) + 1; digits.size() <= integerDigits) {
-      out += digits;
-      out.append(integerDigits - digits.size(), '0');
-    } else {
-      out.append(digits, 0, integerDigits);
-      out += '.';
-      out.append(digits, integerDigits, std::string::npos);
-    }
-  } else {
-    out += digits[0];
-    if (digits.size() > 1) {
-      out += '.';
-      out.append(digits, 1, std::string::npos);
-    }
-    out += 'E';
-    out += std::to_string(exponent);
-  }
-  return out;
-}
-
 bool IsBlankOrControl(unsigned char b) { return b >= 1 && b <= 32; }
 
 // Bytes that end a bare word.
@@ -124,7 +73,7 @@ bool TryHexToInt(std::string_view text, std::int32_t& value) {
 // The low 32 bits of an integral floating-point value.
 std::int32_t LowInt32(double integral) {
   if (!std::isfinite(integral)) {
-    throw EConvertError("'" + FloatText(integral) + "' is not a valid integer value");
+    throw EConvertError("'" + FloatToStr(integral) + "' is not a valid integer value");
   }
   double low = std::fmod(integral, 4294967296.0);
   if (low < 0) low += 4294967296.0;
@@ -459,17 +408,33 @@ std::unique_ptr<TStringList> TJSONObject::memberNames() const {
 TJSONValuePtr TJSONObject::clone() const { throw NotImplmentedFeature(); }
 
 std::string TJSONObject::toString() const {
-  std::string out = "{";
+  std::string out;
+  appendText(out);
+  return out;
+}
+
+void TJSONObject::appendText(std::string& out) const {
+  out += '{';
+  // Each member shows the value of the first member whose name matches, as a
+  // lookup would. Names are grouped by a folded form that matching names
+  // share, so that finding that member does not scan every member before it;
+  // each group holds the first member of every set of matching names in it.
+  std::unordered_map<std::string, std::vector<std::size_t>> firsts;
   for (std::size_t i = 0; i < FMembers.size(); ++i) {
     if (i > 0) out += ',';
-    out += quoteText(FMembers[i].name);
+    AppendQuoted(out, FMembers[i].name);
     out += ':';
-    // The first member of a matching name gives the value, as a lookup would.
-    // An empty name is looked up too, so that every parsed object prints.
-    out += valueToText(FMembers[static_cast<std::size_t>(indexOf(FMembers[i].name, i + 1))].value.get());
+    std::vector<std::size_t>& group = firsts[platform::LowerCase(platform::UpperCase(FMembers[i].name))];
+    std::size_t first = i;
+    for (const std::size_t candidate : group)
+      if (platform::SameTextIgnoreCase(FMembers[candidate].name, FMembers[i].name)) {
+        first = candidate;
+        break;
+      }
+    if (first == i) group.push_back(i);
+    AppendValueText(out, FMembers[first].value.get());
   }
   out += '}';
-  return out;
 }
 
 // ---- TJSONArray ----
@@ -521,14 +486,28 @@ std::string TJSONArray::requireText(int index) const { return requireElement(ind
 
 std::string TJSONArray::joinWith(std::string_view separator) const {
   std::string out;
-  for (std::size_t i = 0; i < FElements.size(); ++i) {
-    if (i > 0) out += separator;
-    out += valueToText(FElements[i].get());
-  }
+  appendJoined(out, separator);
   return out;
 }
 
-std::string TJSONArray::toString() const { return "[" + joinWith(",") + "]"; }
+void TJSONArray::appendJoined(std::string& out, std::string_view separator) const {
+  for (std::size_t i = 0; i < FElements.size(); ++i) {
+    if (i > 0) out += separator;
+    AppendValueText(out, FElements[i].get());
+  }
+}
+
+std::string TJSONArray::toString() const {
+  std::string out;
+  appendText(out);
+  return out;
+}
+
+void TJSONArray::appendText(std::string& out) const {
+  out += '[';
+  appendJoined(out, ",");
+  out += ']';
+}
 
 // ---- numbers, booleans, strings, null ----
 
@@ -536,7 +515,7 @@ _Double::_Double(std::string_view text) : FValue(ToFloat(text)) {}
 
 TJSONValuePtr _Double::clone() const { return std::make_unique<_Double>(FValue); }
 
-std::string _Double::toString() const { return FloatText(FValue); }
+std::string _Double::toString() const { return FloatToStr(FValue); }
 
 std::int32_t _Double::asInteger() const { return LowInt32(std::trunc(FValue)); }
 
@@ -569,10 +548,8 @@ bool _NULL::Equals(const TZAbstractObject* other) const {
 
 // ---- text form ----
 
-std::string quoteText(std::string_view text) {
+void AppendQuoted(std::string& out, std::string_view text) {
   static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size() + 2);
   out += '"';
   bool nextIsTrail = false;
   for (char c : text) {
@@ -597,23 +574,42 @@ std::string quoteText(std::string_view text) {
     }
   }
   out += '"';
+}
+
+std::string quoteText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  AppendQuoted(out, text);
   return out;
 }
 
-std::string valueToText(const TZAbstractObject* value) {
-  if (!value || value->Equals(&SharedNull())) return "null";
-  if (auto* number = dynamic_cast<const _Number*>(value)) return numberToText(*number);
-  if (auto* boolean = dynamic_cast<const _Boolean*>(value)) return boolean->toString();
-  if (dynamic_cast<const TJSONObject*>(value) || dynamic_cast<const TJSONArray*>(value)) return value->toString();
-  if (auto* text = dynamic_cast<const _String*>(value); text && text->unquoted()) {
-    return text->toString().empty() ? "\"\"" : text->toString();
+void AppendValueText(std::string& out, const TZAbstractObject* value) {
+  if (!value || value->Equals(&SharedNull())) {
+    out += "null";
+  } else if (auto* number = dynamic_cast<const _Number*>(value)) {
+    out += numberToText(*number);
+  } else if (auto* boolean = dynamic_cast<const _Boolean*>(value)) {
+    out += boolean->toString();
+  } else if (auto* object = dynamic_cast<const TJSONObject*>(value)) {
+    object->appendText(out);
+  } else if (auto* array = dynamic_cast<const TJSONArray*>(value)) {
+    array->appendText(out);
+  } else if (auto* text = dynamic_cast<const _String*>(value); text && text->unquoted()) {
+    out += text->toString().empty() ? "\"\"" : text->toString();
+  } else {
+    AppendQuoted(out, value->toString());
   }
-  return quoteText(value->toString());
+}
+
+std::string valueToText(const TZAbstractObject* value) {
+  std::string out;
+  AppendValueText(out, value);
+  return out;
 }
 
 std::string numberToText(const _Number& number) {
   if (auto* integer = dynamic_cast<const _Integer*>(&number)) return IntToStr(integer->asInteger());
-  return FloatText(number.asDouble());
+  return FloatToStr(number.asDouble());
 }
 
 std::int32_t hexToInt(std::string_view text) {

@@ -168,6 +168,8 @@ class TJSONObject : public TZAbstractObject {
 
   TJSONValuePtr clone() const override;
   std::string toString() const override;
+  // Appends the text form, in time linear in the size of the object.
+  void appendText(std::string& out) const;
   const char* ClassName() const override { return "TJSONObject"; }
 
  private:
@@ -198,10 +200,13 @@ class TJSONArray : public TZAbstractObject {
   std::string joinWith(std::string_view separator) const;
 
   std::string toString() const override;
+  // Appends the text form, in time linear in the size of the array.
+  void appendText(std::string& out) const;
   const char* ClassName() const override { return "TJSONArray"; }
 
  private:
   void parse(JSONTokener& x);
+  void appendJoined(std::string& out, std::string_view separator) const;
 
   std::vector<TJSONValuePtr> FElements;
 };
@@ -291,8 +296,10 @@ class _NULL : public TZAbstractObject {
 // bytes except backspace, TAB and form feed as \u00XX, '"' and '\' escaped
 // unless they are the second byte of a double-byte character.
 std::string quoteText(std::string_view text);
+void AppendQuoted(std::string& out, std::string_view text);
 // The text of a member value or array element ("null" for no value).
 std::string valueToText(const TZAbstractObject* value);
+void AppendValueText(std::string& out, const TZAbstractObject* value);
 // Decimal form of an _Integer, the floating-point text form of other numbers.
 std::string numberToText(const _Number& number);
 

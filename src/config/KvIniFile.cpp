@@ -7,26 +7,120 @@
 
 namespace {
 
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 std::string_view Trim(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  const std::size_t last = text.find_last_not_of(" \t");
-  return text.substr(first, last - first + 1);
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
 }
 
-// The longest start of text within limit bytes that does not end inside a
-// double-byte character.
+// The byte length of the character that starts at text[at] in the system
+// code page; a byte that starts no complete character counts as one.
+std::size_t CharacterLength(std::string_view text, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  if (platform::SystemCodePage() != platform::kCodePageUtf8)
+    return platform::IsLeadByte(lead) && at + 1 < text.size() ? 2 : 1;
+  const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                             : lead >= 0xE0 && lead <= 0xEF ? 3
+                             : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                            : 1;
+  if (at + length > text.size()) return 1;
+  for (std::size_t k = 1; k < length; ++k)
+    if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) return 1;
+  return length;
+}
+
+// The longest start of text within limit bytes that ends on a character
+// boundary, so that a cut value never ends in a piece of a character.
 std::string_view CutOnCharacters(std::string_view text, std::size_t limit) {
   if (text.size() <= limit) return text;
   std::size_t end = 0;
-  while (end < limit) {
-    const std::size_t step = platform::IsLeadByte(static_cast<unsigned char>(text[end])) ? 2 : 1;
-    if (end + step > limit) break;
-    end += step;
-  }
+  for (std::size_t step; end < limit && end + (step = CharacterLength(text, end)) <= limit;) end += step;
   return text.substr(0, end);
+}
+
+// The position of the last ']' of the line that is a character of its own
+// (in a double-byte code page the second byte of a character can be ']').
+std::size_t LastClosingBracket(std::string_view line) {
+  std::size_t found = std::string_view::npos;
+  for (std::size_t at = 0; at < line.size(); at += CharacterLength(line, at))
+    if (line[at] == ']') found = at;
+  return found;
+}
+
+// One pair of matching quotes around the whole value is removed.
+std::string_view Unquote(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+    return value.substr(1, value.size() - 2);
+  return value;
+}
+
+void AppendUtf16(std::u16string& out, char32_t c) {
+  if (c < 0x10000) {
+    out += static_cast<char16_t>(c);
+  } else {
+    c -= 0x10000;
+    out += static_cast<char16_t>(0xD800 + (c >> 10));
+    out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+  }
+}
+
+// UTF-8 to UTF-16; every byte that starts no valid sequence becomes U+FFFD.
+std::u16string Utf8ToWide(std::string_view s) {
+  std::u16string out;
+  out.reserve(s.size());
+  for (std::size_t i = 0; i < s.size();) {
+    const auto lead = static_cast<unsigned char>(s[i]);
+    if (lead < 0x80) {
+      out += static_cast<char16_t>(lead);
+      ++i;
+      continue;
+    }
+    std::size_t extra = 0;
+    char32_t c = 0, least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF)
+      extra = 1, c = lead & 0x1F, least = 0x80;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+      extra = 2, c = lead & 0x0F, least = 0x800;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+      extra = 3, c = lead & 0x07, least = 0x10000;
+    bool valid = extra > 0 && i + extra < s.size();
+    for (std::size_t k = 1; valid && k <= extra; ++k) {
+      const auto trail = static_cast<unsigned char>(s[i + k]);
+      valid = (trail & 0xC0) == 0x80;
+      c = (c << 6) | (trail & 0x3F);
+    }
+    if (valid && c >= least && c <= 0x10FFFF && (c < 0xD800 || c >= 0xE000)) {
+      AppendUtf16(out, c);
+      i += extra + 1;
+    } else {
+      out += u'\xFFFD';
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::u16string Utf16ToWide(std::string_view bytes, bool bigEndian) {
+  std::u16string out;
+  out.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto first = static_cast<unsigned char>(bytes[i]);
+    const auto second = static_cast<unsigned char>(bytes[i + 1]);
+    out += static_cast<char16_t>(bigEndian ? (first << 8) | second : (second << 8) | first);
+  }
+  return out;
+}
+
+// The document's text in the system code page: a byte-order mark of UTF-8,
+// UTF-16 LE or UTF-16 BE selects that encoding; anything else is taken as
+// the system code page already and kept byte for byte.
+std::string DocumentText(std::string_view bytes) {
+  if (bytes.starts_with("\xFF\xFE")) return platform::FromWide(Utf16ToWide(bytes.substr(2), false));
+  if (bytes.starts_with("\xFE\xFF")) return platform::FromWide(Utf16ToWide(bytes.substr(2), true));
+  if (bytes.starts_with("\xEF\xBB\xBF")) return platform::FromWide(Utf8ToWide(bytes.substr(3)));
+  return std::string(bytes);
 }
 
 bool ReadAll(const std::string& fileName, std::string& bytes) {
@@ -46,48 +140,65 @@ bool ReadAll(const std::string& fileName, std::string& bytes) {
 TKvIniFile::TKvIniFile(const std::string& fileName) : FFileName(fileName) {
   std::string bytes;
   // An unreadable file is read as no text at all rather than a part of it.
-  if (!fileName.empty() && ReadAll(fileName, bytes)) Parse(bytes);
+  if (!fileName.empty() && ReadAll(fileName, bytes)) Parse(DocumentText(bytes));
 }
 
 void TKvIniFile::Parse(std::string_view text) {
-  if (text.starts_with(kBom)) text.remove_prefix(kBom.size());
-  std::string section;
-  bool inSection = false;
+  TSection* current = nullptr;
   while (!text.empty()) {
-    const std::size_t eol = text.find('\n');
+    // A line ends at LF, CR or CR LF.
+    const std::size_t eol = text.find_first_of("\r\n");
     std::string_view line = text.substr(0, eol);
-    text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
-    if (line.ends_with('\r')) line.remove_suffix(1);
-    line = Trim(line);
-    if (line.empty() || line.front() == ';') continue;
+    if (eol == std::string_view::npos)
+      text = {};
+    else
+      text.remove_prefix(eol + (text[eol] == '\r' && eol + 1 < text.size() && text[eol + 1] == '\n' ? 2 : 1));
+    // What follows a NUL is not seen by anyone who reads the value.
+    line = Trim(line.substr(0, line.find('\0')));
+    if (line.empty()) continue;
     if (line.front() == '[') {
-      const std::size_t close = line.find(']');
+      const std::size_t close = LastClosingBracket(line);
       if (close != std::string_view::npos) {
-        section = Trim(line.substr(1, close - 1));
-        inSection = true;
+        const std::string_view name = Trim(line.substr(1, close - 1));
+        // Of two sections of the same name only the first is read.
+        if (FindSection(name)) {
+          current = nullptr;
+        } else {
+          FSections.push_back({std::string(name), {}});
+          current = &FSections.back();
+        }
+        continue;
       }
-      continue;
     }
     const std::size_t eq = line.find('=');
-    if (!inSection || eq == std::string_view::npos) continue;
-    const std::string_view key = Trim(line.substr(0, eq));
-    if (key.empty()) continue;
-    FEntries.push_back(
-        {section, std::string(key), std::string(CutOnCharacters(Trim(line.substr(eq + 1)), kValueBytes))});
+    if (!current || eq == std::string_view::npos) continue;
+    current->entries.push_back({std::string(Trim(line.substr(0, eq))),
+                                std::string(CutOnCharacters(Unquote(Trim(line.substr(eq + 1))), kValueBytes)),
+                                line.front() != ';'});
   }
 }
 
+const TKvIniFile::TSection* TKvIniFile::FindSection(std::string_view section) const {
+  for (const TSection& s : FSections)
+    if (platform::SameTextIgnoreCase(s.name, section)) return &s;
+  return nullptr;
+}
+
 bool TKvIniFile::SectionExists(std::string_view section) const {
-  for (const TEntry& entry : FEntries)
-    if (platform::SameTextIgnoreCase(entry.section, section)) return true;
-  return false;
+  TStringList names;
+  ReadSection(section, names);
+  return names.Count() > 0;
 }
 
 void TKvIniFile::ReadSection(std::string_view section, TStringList& names) const {
   names.Clear();
+  const TSection* s = FindSection(section);
+  if (!s) return;
   std::size_t used = 1;  // the NUL that ends the list
-  for (const TEntry& entry : FEntries) {
-    if (!platform::SameTextIgnoreCase(entry.section, section)) continue;
+  for (const TEntry& entry : s->entries) {
+    if (!entry.listed) continue;
+    // An empty name reads as the end of the list.
+    if (entry.key.empty()) break;
     // Only whole names: a cut name would name another key.
     if (used + entry.key.size() + 1 > kKeyListBytes) break;
     used += entry.key.size() + 1;
@@ -96,9 +207,9 @@ void TKvIniFile::ReadSection(std::string_view section, TStringList& names) const
 }
 
 std::string TKvIniFile::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
-  for (const TEntry& entry : FEntries)
-    if (platform::SameTextIgnoreCase(entry.section, section) && platform::SameTextIgnoreCase(entry.key, key))
-      return entry.value;
+  if (const TSection* s = FindSection(section))
+    for (const TEntry& entry : s->entries)
+      if (platform::SameTextIgnoreCase(entry.key, key)) return entry.value;
   return std::string(def);
 }
 

@@ -130,14 +130,17 @@ TEST_F(ConfiguredConsoleTest, DefaultDocumentFromTheInstallationFolder) {
     GTEST_SKIP() << "a document beside the program comes first";
   std::filesystem::create_directory(dir.Native("install"));
   WriteFile(dir.Native("install/config.ini"), Main("accesslog_dir=" + dir.System("logs") + "\r\n"));
-  WriteFile(dir.Native("registry.reg"),
-            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ranso "
-            "Works\\Kestrova\\2.0]\n\"InstallFolder\"=\"" +
-                Replace(dir.System("install"), "\\", "\\\\") + "\"\n");
-  const Outcome o = RunProgram({});
-  EXPECT_EQ(o.err, "");
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.out, "チェック数: 0 / 0\n更新数: 0\n完了しました\n");
+  // Exported from the 32-bit view of a 64-bit Windows, or under the plain name.
+  for (const char* key : {"SOFTWARE\\WOW6432Node\\Ranso Works", "SOFTWARE\\Ranso Works"}) {
+    SCOPED_TRACE(key);
+    WriteFile(dir.Native("registry.reg"), "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\" +
+                                              std::string(key) + "\\Kestrova\\2.0]\n\"InstallFolder\"=\"" +
+                                              Replace(dir.System("install"), "\\", "\\\\") + "\"\n");
+    const Outcome o = RunProgram({});
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, "チェック数: 0 / 0\n更新数: 0\n完了しました\n");
+  }
 #endif
 }
 
@@ -152,12 +155,13 @@ std::string FromUtf8(const std::string& utf8) {
   return platform::FromWide(wide);
 }
 
-// Complete documents with the values the server reads from them: @DIR@
-// stands for the test's folder in both files.
+// Complete documents with the values the server reads from them, printed as
+// a document that reads back the same: @DIR@ stands for the test's folder in
+// both files.
 TEST_F(ConfiguredConsoleTest, CheckConfigGoldenFiles) {
   const std::string data = std::string(std::getenv("KV_SOURCE_DIR")) + "/tests/data/config/";
   std::filesystem::create_directory(dir.Native("docs"));
-  for (const char* name : {"minimal", "complete", "invalid"}) {
+  for (const char* name : {"minimal", "complete", "edges", "invalid"}) {
     SCOPED_TRACE(name);
     const std::string ini = Replace(ReadFile(data + name + ".ini"), "@DIR@", dir.System());
     const Outcome o = RunWith(ini, {"--check-config"});
@@ -170,6 +174,10 @@ TEST_F(ConfiguredConsoleTest, CheckConfigGoldenFiles) {
       EXPECT_EQ(o.status, 0) << o.err;
       EXPECT_EQ(o.err, "");
       EXPECT_EQ(Replace(AsTestDataFolder(dir, o.out), dir.System(), "@DIR@"), expected);
+      // The output is a document that reads back the same values.
+      const Outcome again = RunWith(o.out, {"--check-config"});
+      EXPECT_EQ(again.status, 0) << again.err;
+      EXPECT_EQ(again.out, o.out);
     }
   }
 }

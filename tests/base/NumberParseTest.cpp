@@ -87,10 +87,34 @@ TEST(NumberParseTest, FloatSyntax) {
     double value;
   };
   const Case cases[] = {
-      {"2.5", true, 2.5},      {" 2.5 ", true, 2.5}, {"-0.25", true, -0.25}, {"+3", true, 3},   {"1e3", true, 1000},
-      {"1.5E-2", true, 0.015}, {".5", true, 0.5},    {"5.", true, 5},        {"", false, 0},    {"  ", false, 0},
-      {"1e", false, 0},        {"abc", false, 0},    {"2,5", false, 0},      {"inf", false, 0}, {"nan", false, 0},
-      {"0x10", false, 0},      {"1e400", false, 0},  {"+-1", false, 0},      {"1 2", false, 0},
+      {"2.5", true, 2.5},
+      {" 2.5 ", true, 2.5},
+      {"-0.25", true, -0.25},
+      {"+3", true, 3},
+      {"1e3", true, 1000},
+      {"1.5E-2", true, 0.015},
+      {".5", true, 0.5},
+      {"5.", true, 5},
+      {"", false, 0},
+      {"  ", false, 0},
+      {"1e", false, 0},
+      {"abc", false, 0},
+      {"2,5", false, 0},
+      {"inf", false, 0},
+      {"nan", false, 0},
+      {"0x10", false, 0},
+      {"1e400", false, 0},
+      {"+-1", false, 0},
+      {"1 2", false, 0},
+      // Too small for a double: the nearest double, zero.
+      {"1e-400", true, 0},
+      {"-2.5E-330", true, 0},
+      {"0.1e-323", true, 0},
+      {"4.9e-324", true, 4.9e-324},
+      {"1e-99999999999999999999", true, 0},
+      {"0.00000e999", true, 0},
+      {"1.8e308", false, 0},
+      {"0.01e311", false, 0},
   };
   for (const Case& c : cases) {
     double v = 99;
@@ -114,6 +138,9 @@ TEST(NumberParseTest, FloatToStrGeneralFormat) {
       {1e20, "1E20"},
       {1.5e-7, "1.5E-7"},
       {0.0001, "0.0001"},
+      {0.00005, "0.00005"},
+      {0.00001, "0.00001"},
+      {0.0000099999, "9.9999E-6"},
       {123456789012345, "123456789012345"},
       {1e15, "1E15"},
       {0.1 + 0.2, "0.3"},

@@ -107,6 +107,38 @@ TEST_F(RegistryFile, OlderFormatAndUtf16Files) {
   EXPECT_EQ(v.text, "2");
 }
 
+// An export of the 32-bit view names the software keys under WOW6432Node;
+// where both views are exported, the program's own (32-bit) one counts.
+TEST_F(RegistryFile, ThirtyTwoBitViewOfTheSoftwareKeys) {
+  const std::string header = "Windows Registry Editor Version 5.00\r\n\r\n";
+  const std::string wow = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\WOW6432Node\\Ranso Works\\Kestrova\\2.0]\r\n";
+  const std::string plain = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Ranso Works\\Kestrova\\2.0]\r\n";
+  const std::string other = "[HKEY_LOCAL_MACHINE\\SYSTEM\\WOW6432Node\\X]\r\n\"v\"=\"1\"\r\n";
+  const struct {
+    std::string file;
+    const char* key;
+    const char* expected;  // nullptr: the key does not open
+  } cases[] = {
+      {header + wow + "\"InstallFolder\"=\"C:\\\\32\"\r\n", "\\SOFTWARE\\Ranso Works\\Kestrova\\2.0", "C:\\32"},
+      {header + plain + "\"InstallFolder\"=\"C:\\\\plain\"\r\n", "SOFTWARE\\Ranso Works\\Kestrova\\2.0", "C:\\plain"},
+      {header + plain + "\"InstallFolder\"=\"C:\\\\plain\"\r\n" + wow + "\"InstallFolder\"=\"C:\\\\32\"\r\n",
+       "software\\ranso works\\kestrova\\2.0", "C:\\32"},
+      {header + wow + "\"InstallFolder\"=\"C:\\\\32\"\r\n", "\\SOFTWARE\\Ranso Works", ""},
+      {header + wow + "\"InstallFolder\"=\"C:\\\\32\"\r\n", "SOFTWARE\\WOW6432Node\\Ranso Works\\Kestrova\\2.0",
+       "C:\\32"},
+      {header + other, "SYSTEM\\X", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file + c.key);
+    Write(c.file);
+    TRegistry reg;
+    ASSERT_EQ(reg.OpenKeyReadOnly(c.key), c.expected != nullptr);
+    if (c.expected) {
+      EXPECT_EQ(reg.ReadString("InstallFolder"), c.expected);
+    }
+  }
+}
+
 TEST_F(RegistryFile, MissingOrForeignFilesHoldNoKeys) {
   TRegistry reg;
   EXPECT_FALSE(reg.OpenKeyReadOnly("\\SOFTWARE"));         // no file at all

@@ -4,6 +4,7 @@
 
 #include "base/Exception.h"
 #include "common/RsJson.h"
+#include "diagnostics/RsClasses.h"
 #include "platform/CodePage.h"
 
 namespace {
@@ -74,6 +75,9 @@ TEST(JsonGrammar, WordsBecomeNumbersLiteralsOrStrings) {
                                    {".5", "_Double", "0.5"},
                                    {"5.", "_Double", "5"},
                                    {"0.000001", "_Double", "1E-6"},
+                                   {"0.00005", "_Double", "0.00005"},
+                                   {"1e-400", "_Double", "0"},
+                                   {"-2.5E-330", "_Double", "0"},
                                    {"0xZZ", "_String", "0xZZ"},
                                    {"0x", "_String", "0x"},
                                    {"00x1F", "_String", "00x1F"},
@@ -258,6 +262,8 @@ TEST(JsonText, QuoteValueAndNumberText) {
                                                               {0.5, "0.5"},
                                                               {0.000001, "1E-6"},
                                                               {0.00001, "0.00001"},
+                                                              {0.00005, "0.00005"},
+                                                              {0.0000099999, "9.9999E-6"},
                                                               {0.0001234, "0.0001234"},
                                                               {1e20, "1E20"},
                                                               {1.5e-7, "1.5E-7"},
@@ -278,6 +284,10 @@ TEST(JsonText, QuoteValueAndNumberText) {
   for (const auto& [value, text] : floats) {
     EXPECT_EQ(numberToText(_Double(value)), text) << text;
     EXPECT_EQ(_Double(value).toString(), text) << text;
+    // One text form for doubles: the boxed value writes the same.
+    TDoubleObject boxed;
+    boxed.Value = value;
+    EXPECT_EQ(boxed.GetAsString(), text) << text;
   }
   EXPECT_EQ(numberToText(_Integer(-42)), "-42");
   EXPECT_EQ(valueToText(nullptr), "null");
@@ -370,6 +380,24 @@ TEST(JsonObject, LookupsIgnoreCaseAndKeepTheFirstMember) {
   p.store("Name", nullptr);
   EXPECT_EQ(p.toString(), R"({"":1})");
   EXPECT_EQ(p.detach("nothing"), nullptr);
+}
+
+// The text form shows the first matching member's value for every member,
+// also where the names match only without regard to case beyond ASCII and
+// where the first stands thousands of members before.
+TEST(JsonObject, TextShowsTheFirstMatchingMembersValue) {
+  for (const unsigned codePage : {platform::kCodePageShiftJis, platform::kCodePageUtf8}) {
+    platform::ScopedCodePage scoped(codePage);
+    const auto text = [](std::u16string_view wide) { return platform::FromWide(wide); };
+    TJSONObject o(text(u"{\"Ｋ\":1,\"ｋ\":2,\"α\":3,\"k\":4,\"Α\":5,\"K\":6,\"Ω\":7,\"ω\":[8]}"));
+    EXPECT_EQ(o.toString(), text(u"{\"Ｋ\":1,\"ｋ\":1,\"α\":3,\"k\":4,\"Α\":3,\"K\":4,\"Ω\":7,\"ω\":7}")) << codePage;
+  }
+  std::string many = "{", printed = "{";
+  for (int i = 0; i < 5000; ++i) {
+    many += "\"m" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+    printed += "\"m" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  }
+  EXPECT_EQ(TJSONObject(many + "\"M0\":{},\"M4999\":[]}").toString(), printed + "\"M0\":0,\"M4999\":4999}");
 }
 
 TEST(JsonObject, RequireOperationsAndTheirErrors) {

@@ -4,8 +4,10 @@
 
 #include <string>
 
+#include "ReadsBackTheSame.h"
 #include "config/KestrovaIniUnit.h"
 #include "config/KvVariants.h"
+#include "platform/CodePage.h"
 #include "platform/File.h"
 #include "support/TestSupport.h"
 
@@ -30,6 +32,7 @@ class KestrovaIniTest : public ::testing::Test {
     testing_support::WriteFile(dir.Native("kestrova.ini"), text);
     ini.Load(P("kestrova.ini"));
     EXPECT_EQ(ini.Valid, ini.ErrorMessage.empty()) << ini.ErrorMessage;
+    if (ini.Valid) ExpectReadsBackTheSame(ini, dir);
     return ini.ErrorMessage;
   }
   // A main section with the web document root in place and the given lines.
@@ -64,6 +67,7 @@ TEST_F(KestrovaIniTest, MainSectionChoice) {
     fresh.Load(P("kestrova.ini"));
     EXPECT_EQ(fresh.ErrorMessage, c.error) << c.text;
     EXPECT_EQ(fresh.Valid, c.error.empty()) << c.text;
+    if (fresh.Valid) ExpectReadsBackTheSame(fresh, dir);
   }
   TKestrovaIni missing;
   missing.Load(P("none.ini"));
@@ -78,6 +82,20 @@ TEST_F(KestrovaIniTest, KeyListNamesAndValues) {
   EXPECT_EQ(ini.Web->webdocroot, P("web"));
   EXPECT_EQ(ini.Web->webtempdir, DataFolder + "temp\\");
   EXPECT_EQ(ini.Web->accesslog_dir, P("logs"));
+}
+
+// The server reads these through its profile functions: quotes around a
+// path go, and a document saved as UTF-16 or UTF-8 with a byte-order mark
+// reads as one in the system code page.
+TEST_F(KestrovaIniTest, QuotedPathsAndUnicodeDocumentsLoad) {
+  const std::string text = "[Kestrova]\r\nwebdocroot=\"" + P("web") + "\"\r\naccesslog_dir='" + P("logs") + "'\r\n";
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t c : platform::ToWide(text)) utf16 += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  for (const std::string& document : {text, utf16, "\xEF\xBB\xBF" + text}) {
+    ASSERT_EQ(Load(document), "");
+    EXPECT_EQ(ini.Web->webdocroot, P("web"));
+    EXPECT_EQ(ini.Web->accesslog_dir, P("logs"));
+  }
 }
 
 TEST_F(KestrovaIniTest, PageLimitsComeFromTheirOwnSection) {
@@ -152,7 +170,21 @@ TEST_F(KestrovaIniTest, CrossChecks) {
     fresh.Load(P("kestrova.ini"));
     EXPECT_EQ(fresh.ErrorMessage, c.error) << c.lines;
     EXPECT_EQ(fresh.Valid, c.error.empty()) << c.lines;
+    if (fresh.Valid) ExpectReadsBackTheSame(fresh, dir);
   }
+}
+
+// The JSON texts of the sections keep control bytes that their own text form
+// would write as escapes the JSON reader does not decode; the document that
+// prints them must still read back the same.
+TEST_F(KestrovaIniTest, ControlBytesInJsonValuesReadBackTheSame) {
+  ASSERT_EQ(LoadMain("contextmenu_file=a\x01z,b\ncustom_splitter={\"ext\":\"x\",\"program\":\"p\x02\"}\n"
+                     // An extension with a control byte is quoted in its list and that list in the value.
+                     "gridview_pathlink_type2=download,\"\"\"e\x03"
+                     "f\"\";g\"\n"),
+            "");
+  EXPECT_EQ(ini.WebInterface->contextmenu_file, "[\"a\\u0001z\",\"b\"]");
+  EXPECT_EQ(ini.WebInterface->gridview_pathlink_type.ExtensionActions, "{\"e\\u0003f\":3,\"g\":3}");
 }
 
 TEST_F(KestrovaIniTest, AccesslogDirAbsentIsNeverCompared) {

@@ -12,7 +12,7 @@
 #include "app/KvUpdaterMainForm.h"
 #include "app/console/KvConsoleView.h"
 #include "config/KestrovaIniUnit.h"
-#include "diagnostics/RsClasses.h"
+#include "config/KvIniPrinter.h"
 #include "platform/Console.h"
 #include "platform/File.h"
 #include "platform/ProgramEntry.h"
@@ -92,7 +92,7 @@ int RepairConfigured(const std::string& configFile) {
   return status;
 }
 
-// Every section in the document's order with the values it holds.
+// The document as the server reads it, every key with the value it holds.
 int CheckConfig(const std::string& configFile) {
   TKestrovaIni ini;
   ini.Load(configFile);
@@ -100,28 +100,7 @@ int CheckConfig(const std::string& configFile) {
     Err("config.iniが不正です\n" + ToConsoleLines(ini.ErrorMessage) + "\n");
     return kExitUsage;
   }
-  const std::pair<const char*, TKvIniSection*> sections[] = {
-      {"KvIniBatch", ini.Batch.get()},
-      {"KvIniConverter", ini.Converter.get()},
-      {"KvIniDocumentRoot", ini.DocumentRoot.get()},
-      {"KvIniExtractPageLimit", ini.ExtractPageLimit.get()},
-      {"KvIniIdxSvr", ini.IdxSvr.get()},
-      {"KvIniMiscellaneous", ini.Miscellaneous.get()},
-      {"KvIniSearchEngine", ini.SearchEngine.get()},
-      {"KvIniSecurity", ini.Security.get()},
-      {"KvIniWeb", ini.Web.get()},
-      {"KvIniWebInterface", ini.WebInterface.get()},
-  };
-  std::string text;
-  for (const auto& [name, section] : sections) {
-    TRsValueList values;
-    section->SaveTo(values);
-    text += std::string("[") + name + "]\n";
-    for (int i = 0; i < values.Items.Count(); ++i)
-      text +=
-          values.Items[i] + "=" + static_cast<const TRsAbstractObject*>(values.Items.Objects(i))->GetAsString() + "\n";
-  }
-  Out(ToConsoleLines(text));
+  Out(ToConsoleLines(KvIniDocumentText(ini)));
   return kExitDone;
 }
 

@@ -183,6 +183,20 @@ bool ParseData(std::string_view data, bool unicode, RegistryValue& value) {
   return true;
 }
 
+// The name of a key below SOFTWARE in the 32-bit view; empty for any other
+// key and for a name that already is one of that view.
+std::string ThirtyTwoBitView(const std::string& key) {
+  constexpr std::string_view kSoftware = "SOFTWARE\\", kView = "WOW6432Node";
+  if (key.size() <= kSoftware.size() ||
+      !SameTextIgnoreCase(std::string_view(key).substr(0, kSoftware.size()), kSoftware))
+    return {};
+  const std::string_view rest = std::string_view(key).substr(kSoftware.size());
+  if (rest.size() >= kView.size() && SameTextIgnoreCase(rest.substr(0, kView.size()), kView) &&
+      (rest.size() == kView.size() || rest[kView.size()] == '\\'))
+    return {};
+  return std::string(kSoftware) + std::string(kView) + "\\" + std::string(rest);
+}
+
 }  // namespace
 
 std::string RegistrySource() {
@@ -196,68 +210,83 @@ bool RegistryKey::Open(std::string_view keyPath) {
   NormaliseKey(keyPath, false, wanted);
   const std::string text = ReadWholeFile(RegistrySource());
 
-  std::istringstream lines(text);
-  std::string raw;
-  bool headerSeen = false, unicode = true, inKey = false, exists = false;
-  std::string logical;
-  while (std::getline(lines, raw)) {
-    std::string_view line = Trim(raw);
-    // Long hex values go on over several lines, each but the last ending in '\'.
-    if (!line.empty() && line.back() == '\\' && line.front() != '[' && line.find("=\"") == std::string_view::npos) {
-      logical.append(line.substr(0, line.size() - 1));
-      continue;
-    }
-    logical.append(line);
-    const std::string entry(Trim(logical));
-    logical.clear();
-    std::string_view current = entry;
-    if (current.empty() || current.front() == ';') continue;
-    if (!headerSeen) {
-      if (current == "Windows Registry Editor Version 5.00")
-        unicode = true;
-      else if (current == "REGEDIT4")
-        unicode = false;
-      else
-        return false;
-      headerSeen = true;
-      continue;
-    }
-    if (current.front() == '[') {
-      inKey = false;
-      if (current.back() != ']' || current.size() < 2 || current[1] == '-') continue;
-      std::string key;
-      if (!NormaliseKey(current.substr(1, current.size() - 2), true, key)) continue;
-      key = FromFileText(key);
-      if (SameTextIgnoreCase(key, wanted)) {
-        inKey = exists = true;
-      } else if (wanted.empty() || (key.size() > wanted.size() && key[wanted.size()] == '\\' &&
-                                    SameTextIgnoreCase(std::string_view(key).substr(0, wanted.size()), wanted))) {
-        exists = true;  // a parent of a listed key exists too
+  // The values of the key named exactly so; false when the key does not
+  // exist, neither listed nor the parent of a listed key.
+  const auto read = [&text](const std::string& keyName, std::vector<Entry>& values) {
+    std::istringstream lines(text);
+    std::string raw;
+    bool headerSeen = false, unicode = true, inKey = false, exists = false;
+    std::string logical;
+    while (std::getline(lines, raw)) {
+      std::string_view line = Trim(raw);
+      // Long hex values go on over several lines, each but the last ending in '\'.
+      if (!line.empty() && line.back() == '\\' && line.front() != '[' && line.find("=\"") == std::string_view::npos) {
+        logical.append(line.substr(0, line.size() - 1));
+        continue;
       }
-      continue;
-    }
-    if (!inKey) continue;
-    std::string name;
-    std::size_t pos = 0;
-    if (current.front() == '@') {
-      pos = 1;
-    } else if (!ParseQuoted(current, pos, name)) {
-      continue;
-    }
-    std::string_view rest = Trim(current.substr(pos));
-    if (rest.empty() || rest.front() != '=') continue;
-    rest = Trim(rest.substr(1));
-    Entry e;
-    e.name = FromFileText(name);
-    if (rest == "-" || !ParseData(rest, unicode, e.value)) continue;
-    for (auto it = FValues.begin(); it != FValues.end(); ++it)
-      if (SameTextIgnoreCase(it->name, e.name)) {
-        FValues.erase(it);
-        break;
+      logical.append(line);
+      const std::string entry(Trim(logical));
+      logical.clear();
+      std::string_view current = entry;
+      if (current.empty() || current.front() == ';') continue;
+      if (!headerSeen) {
+        if (current == "Windows Registry Editor Version 5.00")
+          unicode = true;
+        else if (current == "REGEDIT4")
+          unicode = false;
+        else
+          return false;
+        headerSeen = true;
+        continue;
       }
-    FValues.push_back(std::move(e));
+      if (current.front() == '[') {
+        inKey = false;
+        if (current.back() != ']' || current.size() < 2 || current[1] == '-') continue;
+        std::string key;
+        if (!NormaliseKey(current.substr(1, current.size() - 2), true, key)) continue;
+        key = FromFileText(key);
+        if (SameTextIgnoreCase(key, keyName)) {
+          inKey = exists = true;
+        } else if (keyName.empty() || (key.size() > keyName.size() && key[keyName.size()] == '\\' &&
+                                       SameTextIgnoreCase(std::string_view(key).substr(0, keyName.size()), keyName))) {
+          exists = true;  // a parent of a listed key exists too
+        }
+        continue;
+      }
+      if (!inKey) continue;
+      std::string name;
+      std::size_t pos = 0;
+      if (current.front() == '@') {
+        pos = 1;
+      } else if (!ParseQuoted(current, pos, name)) {
+        continue;
+      }
+      std::string_view rest = Trim(current.substr(pos));
+      if (rest.empty() || rest.front() != '=') continue;
+      rest = Trim(rest.substr(1));
+      Entry e;
+      e.name = FromFileText(name);
+      if (rest == "-" || !ParseData(rest, unicode, e.value)) continue;
+      for (auto it = values.begin(); it != values.end(); ++it)
+        if (SameTextIgnoreCase(it->name, e.name)) {
+          values.erase(it);
+          break;
+        }
+      values.push_back(std::move(e));
+    }
+    return exists;
+  };
+
+  // The program is a 32-bit one: on 64-bit Windows it sees the software keys
+  // in their 32-bit view, which the registry editor exports under
+  // WOW6432Node. That view comes first; an export of the plain name serves
+  // where there is none.
+  const std::string view = ThirtyTwoBitView(wanted);
+  FOpen = !view.empty() && read(view, FValues);
+  if (!FOpen) {
+    FValues.clear();
+    FOpen = read(wanted, FValues);
   }
-  FOpen = exists;
   if (!FOpen) FValues.clear();
   return FOpen;
 }
