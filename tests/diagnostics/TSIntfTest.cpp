@@ -1,6 +1,14 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <future>
 #include <memory>
@@ -97,6 +105,31 @@ class FakeDispatcher {
 
 // Ends the dispatcher a client started, whatever the test's outcome.
 using LaunchedDispatcher = std::unique_ptr<TestProcess>;
+
+#ifndef _WIN32
+// Connections that wait in the window's queue until it is full; their
+// descriptors.
+std::vector<int> FillQueue(const IsolatedRuntime& rt, platform::WindowHandle window) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string path =
+      rt.WindowFolder() + "/" + std::to_string(window >> 32) + "." + std::to_string(window & 0xFFFFFFFFu);
+  std::strcpy(address.sun_path, path.c_str());
+  std::vector<int> fds;
+  for (int i = 0; i < 1000; ++i) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+      EXPECT_EQ(errno, EAGAIN);
+      close(fd);
+      break;
+    }
+    fds.push_back(fd);
+  }
+  EXPECT_GT(fds.size(), 10u);
+  EXPECT_LT(fds.size(), 1000u);
+  return fds;
+}
+#endif
 
 }  // namespace
 
@@ -242,32 +275,97 @@ TEST(TSClient, WithoutRegistryTheProgramBesideTheClientIsStarted) {
   EXPECT_TRUE(c.Enabled());
 }
 
-TEST(TSClient, WithNoDispatcherAnywhereTwoStartsThenDisabled) {
+// A dispatcher that cannot come up is started once, within the delivery's
+// time limit, and is not left running; the client then gives up, so later
+// messages cost nothing.
+TEST(TSClient, DispatcherThatDoesNotComeUpIsStartedOnceAndEnded) {
   IsolatedRuntime rt;
-  ScopedDispatcherPath path(rt, rt.Dir.Native("nowhere/TSDispatcher.exe"));
-  ProbedClient c;
-  int hooked = 0;
-  c.SendMsg("first");
-  EXPECT_EQ(c.Launches, 2);
-  EXPECT_FALSE(c.Enabled());
-  const int locates = c.Locates;
-  c.OnSendMsg = [&](TTraceSpot&, const TTraceSpotMsgData&, bool&) { ++hooked; };
-  c.SendMsg("second");
-  EXPECT_EQ(c.Launches, 2);
-  EXPECT_EQ(c.Locates, locates);
-  EXPECT_EQ(hooked, 0);
+  const std::string pidFile = rt.Dir.Native("stuck.pid");
+#ifdef _WIN32
+  const std::string stuck =
+      "\"" + std::string(std::getenv("KV_BIN_DIR")) + "\\kv_test_child.exe\" sleep 30000 \"" + pidFile + "\"";
+#else
+  const std::string stuck = rt.Dir.Native("stuck.sh");
+  testing_support::WriteFile(stuck, "#!/bin/sh\necho $$ > \"" + pidFile + "\"\nexec sleep 30\n");
+  chmod(stuck.c_str(), 0700);
+#endif
+  const struct {
+    const char* name;
+    std::string commandLine;
+  } cases[] = {
+      {"missing", rt.Dir.Native("nowhere/TSDispatcher.exe")},
+      {"ends at once", "\"" + testing_support::DispatcherProgram() + "\" --bogus"},
+      {"never shows its window", stuck},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedDispatcherPath path(rt, c.commandLine);
+    ProbedClient client;
+    const auto start = std::chrono::steady_clock::now();
+    client.SendMsg("first");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kTSDeliveryTimeoutMs + 1500));
+    EXPECT_EQ(client.Launches, 1);
+    EXPECT_FALSE(client.Enabled());
+    const int locates = client.Locates;
+    int hooked = 0;
+    client.OnSendMsg = [&](TTraceSpot&, const TTraceSpotMsgData&, bool&) { ++hooked; };
+    client.SendMsg("second");
+    EXPECT_EQ(client.Launches, 1);
+    EXPECT_EQ(client.Locates, locates);
+    EXPECT_EQ(hooked, 0);
+  }
+  const std::string pid = testing_support::ReadFile(pidFile);
+  ASSERT_FALSE(pid.empty());
+  EXPECT_TRUE(testing_support::ProcessEnded(static_cast<std::uint32_t>(std::stoul(pid)), 2000));
 }
 
+// A dispatcher that lives but does not serve (stopped, deadlocked, blocked on
+// its output) costs the first message the delivery's time limit at most,
+// also when its queue of waiting senders is full; the client then gives up,
+// so the other messages and its own end cost nothing.
+TEST(TSClient, StalledDispatcherCostsOneTimeLimitAtMost) {
+  for (const bool fullQueue : {false, true}) {
+#ifdef _WIN32
+    if (fullQueue) continue;  // the system queues sent messages without limit
+#endif
+    SCOPED_TRACE(fullQueue ? "full queue" : "queue with room");
+    IsolatedRuntime rt;
+    platform::MessageWindow stalled;  // registered here and never served
+    ASSERT_EQ(stalled.Create("TFrmDispatcher", "TraceSpot Dispatcher", nullptr), 0);
+#ifndef _WIN32
+    std::vector<int> waiting;
+    if (fullQueue) waiting = FillQueue(rt, stalled.Handle());
+#endif
+    const auto start = std::chrono::steady_clock::now();
+    {
+      ProbedClient c;
+      // As the log manager's hook does by default: every message goes on.
+      c.OnSendMsg = [](TTraceSpot&, const TTraceSpotMsgData&, bool& handled) { handled = false; };
+      for (int i = 0; i < 100; ++i) c.SendMsg("message " + std::to_string(i));
+      EXPECT_FALSE(c.Enabled());
+      EXPECT_EQ(c.Launches, 0);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kTSDeliveryTimeoutMs + 1500));
+#ifndef _WIN32
+    for (const int fd : waiting) close(fd);
+#endif
+  }
+}
+
+// A message the dispatcher does not take ends the delivery: the message
+// behind the session that was refused, and the session's close, are not
+// sent.
 TEST(TSClient, UnacknowledgedSessionDisables) {
   IsolatedRuntime rt;
   FakeDispatcher fake(0);
-  ProbedClient c;
-  c.SendMsg("x");
-  EXPECT_FALSE(c.Enabled());
-  EXPECT_EQ(c.Launches, 0);
-  EXPECT_EQ(fake.Types(), (std::vector<std::int32_t>{41, 1}));
-  c.SendMsg("y");
-  EXPECT_EQ(fake.Types().size(), 2u);
+  {
+    ProbedClient c;
+    c.SendMsg("x");
+    EXPECT_FALSE(c.Enabled());
+    EXPECT_EQ(c.Launches, 0);
+    c.SendMsg("y");
+  }
+  EXPECT_EQ(fake.Types(), (std::vector<std::int32_t>{41}));
 }
 
 TEST(TSClient, HookThatKeepsHandledStopsDelivery) {
