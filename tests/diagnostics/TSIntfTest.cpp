@@ -330,11 +330,19 @@ TEST(TSClient, StalledDispatcherCostsOneTimeLimitAtMost) {
 #endif
     SCOPED_TRACE(fullQueue ? "full queue" : "queue with room");
     IsolatedRuntime rt;
-    platform::MessageWindow stalled;  // registered here and never served
-    ASSERT_EQ(stalled.Create("TFrmDispatcher", "TraceSpot Dispatcher", nullptr), 0);
+    // Registered on a thread that never serves it.
+    std::promise<platform::WindowHandle> created;
+    std::promise<void> done;
+    std::thread owner([&] {
+      platform::MessageWindow stalled;
+      EXPECT_EQ(stalled.Create("TFrmDispatcher", "TraceSpot Dispatcher", nullptr), 0);
+      created.set_value(stalled.Handle());
+      done.get_future().wait();
+    });
+    [[maybe_unused]] const platform::WindowHandle window = created.get_future().get();
 #ifndef _WIN32
     std::vector<int> waiting;
-    if (fullQueue) waiting = FillQueue(rt, stalled.Handle());
+    if (fullQueue) waiting = FillQueue(rt, window);
 #endif
     const auto start = std::chrono::steady_clock::now();
     {
@@ -345,7 +353,10 @@ TEST(TSClient, StalledDispatcherCostsOneTimeLimitAtMost) {
       EXPECT_FALSE(c.Enabled());
       EXPECT_EQ(c.Launches, 0);
     }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kTSDeliveryTimeoutMs + 1500));
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::milliseconds(kTSDeliveryTimeoutMs + 1500));
+    done.set_value();
+    owner.join();
 #ifndef _WIN32
     for (const int fd : waiting) close(fd);
 #endif
