@@ -168,9 +168,10 @@ std::int32_t TTraceSpot::DispatchMsg(std::int32_t msgType, std::string_view text
   const int timeLeft = DeliveryTimeLeftMs();
   const std::int32_t reply =
       timeLeft > 0 ? SendCopyData(FDispatcherWindow, msgType, BuildDispatcherPacket(f), timeLeft) : 0;
-  if (reply == 0) {
-    // A dispatcher that does not take a message is not tried again: each
-    // try could cost the sender the whole time limit.
+  // A dispatcher that does not take a message is not tried again: each try
+  // could cost the sender the whole time limit. A session close means
+  // nothing to the sender (its dispatcher may be gone, a new one running).
+  if (reply == 0 && msgType != kTSMsgSessionClose) {
     FDeliveryFailed = true;
     SetEnabled(false);
   }

@@ -61,8 +61,10 @@ struct Packet {
 // answers with a chosen reply.
 class FakeDispatcher {
  public:
-  // The window is served on the thread that creates it.
-  explicit FakeDispatcher(std::uint32_t reply) : FReply(reply) {
+  // The window is served on the thread that creates it. A session close
+  // gets its own reply.
+  explicit FakeDispatcher(std::uint32_t reply) : FakeDispatcher(reply, reply) {}
+  FakeDispatcher(std::uint32_t reply, std::uint32_t closeReply) : FReply(reply), FCloseReply(closeReply) {
     std::promise<int> created;
     FThread = std::thread([this, &created] {
       created.set_value(
@@ -73,7 +75,7 @@ class FakeDispatcher {
             std::uint32_t length;
             std::memcpy(&length, p.data() + 16, 4);
             FPackets.push_back({type, std::string(p.substr(217, length)), std::string(p.substr(32, 38))});
-            return FReply.load();
+            return type == kTSMsgSessionClose ? FCloseReply : FReply;
           }));
       while (!FStop) FWindow.ServeOne(20);
       FWindow.Destroy();
@@ -95,7 +97,7 @@ class FakeDispatcher {
   }
 
  private:
-  std::atomic<std::uint32_t> FReply;
+  const std::uint32_t FReply, FCloseReply;
   platform::MessageWindow FWindow;
   std::mutex FLock;
   std::vector<Packet> FPackets;
@@ -422,6 +424,19 @@ TEST(TSClient, HookThatClearsHandledLetsMessagesGoOnAndNeverSeesControlMessages)
   const auto packets = fake.Packets();
   EXPECT_EQ(packets[4].text, "y");
   EXPECT_NE(packets[0].session, packets[3].session);
+}
+
+// What a dispatcher answers to a session close means nothing to the client:
+// a 0 there ends no delivery.
+TEST(TSClient, AnUnansweredSessionCloseEndsNoDelivery) {
+  IsolatedRuntime rt;
+  FakeDispatcher fake(1, 0);
+  ProbedClient c;
+  c.OnSendMsg = [](TTraceSpot&, const TTraceSpotMsgData&, bool& handled) { handled = false; };
+  c.SendMsg("x");
+  c.SendMsg("y");  // the session of "x" is closed first
+  EXPECT_TRUE(c.Enabled());
+  EXPECT_EQ(fake.Types(), (std::vector<std::int32_t>{41, 1, 42, 41, 1}));
 }
 
 TEST(TSClient, DestinationChangesReopenTheSession) {
