@@ -106,60 +106,23 @@ TEST(Window, GoneAndStaleWindowsAreNotFound) {
 #endif
 }
 
-// A receiver that does not serve (stopped, or busy for good) costs a sender
-// its time limit and no more, also when its queue of senders is full; it is
-// still found without waiting.
 TEST(Window, SilentReceiverCountsAsNotDelivered) {
-  const struct {
-    bool fullQueue;
-    int timeoutMs;
-  } cases[] = {{false, platform::kCopyDataTimeoutMs}, {true, 300}};
-  for (const auto& c : cases) {
-#ifdef _WIN32
-    if (c.fullQueue) continue;  // the system queues sent messages without limit
-#endif
-    SCOPED_TRACE(c.timeoutMs);
-    IsolatedRuntime rt;
-    // Registered on a thread that never serves it.
-    std::promise<platform::WindowHandle> created;
-    std::promise<void> sent;
-    std::thread owner([&] {
-      MessageWindow w;
-      EXPECT_EQ(w.Create("C", "T", nullptr), 0);
-      created.set_value(w.Handle());
-      sent.get_future().wait();
-    });
-    const platform::WindowHandle window = created.get_future().get();
-#ifndef _WIN32
-    std::vector<int> waiting;
-    for (int i = 0; c.fullQueue && i < 1000; ++i) {
-      const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-      sockaddr_un a{};
-      a.sun_family = AF_UNIX;
-      std::strcpy(
-          a.sun_path,
-          (rt.WindowFolder() + "/" + std::to_string(getpid()) + "." + std::to_string(window & 0xFFFFFFFF)).c_str());
-      if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        close(fd);
-        break;
-      }
-      waiting.push_back(fd);
-    }
-#endif
-    auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(platform::FindTopLevelWindow("C", "T"), window);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
-    start = std::chrono::steady_clock::now();
-    EXPECT_EQ(platform::SendCopyData(window, 1, "x", 1, c.timeoutMs), 0u);
-    const auto waited = std::chrono::steady_clock::now() - start;
-    sent.set_value();
-    owner.join();
-#ifndef _WIN32
-    for (const int fd : waiting) close(fd);
-#endif
-    EXPECT_GE(waited, std::chrono::milliseconds(c.timeoutMs - 100));
-    EXPECT_LT(waited, std::chrono::milliseconds(c.timeoutMs + 3000));
-  }
+  IsolatedRuntime rt;
+  // Registered on a thread that never serves it.
+  MessageWindow w;
+  std::promise<void> sent;
+  std::thread owner([&] {
+    EXPECT_EQ(w.Create("C", "T", nullptr), 0);
+    sent.get_future().wait();
+  });
+  while (!w.Handle()) std::this_thread::yield();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(platform::SendCopyData(w.Handle(), 1, "x", 1), 0u);
+  const auto waited = std::chrono::steady_clock::now() - start;
+  sent.set_value();
+  owner.join();
+  EXPECT_GE(waited, std::chrono::milliseconds(4900));
+  EXPECT_LT(waited, std::chrono::seconds(8));
 }
 
 // A handler that fails on "fail" and answers 5 to anything else.

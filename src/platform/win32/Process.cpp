@@ -218,7 +218,7 @@ int StartWindowedProcess(std::string_view commandLine, int timeoutMs, std::uint3
   }
   if (!hasWindow) {
     TerminateProcess(process, 1);
-    WaitForSingleObject(process, 5000);
+    WaitForSingleObject(process, 1000);
   }
   CloseHandle(process);
   return hasWindow ? 0 : WAIT_TIMEOUT;
