@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "TSPacket.h"
-#include "platform/CodePage.h"
 #include "platform/AppendFile.h"
+#include "platform/CodePage.h"
 #include "platform/Path.h"
 #include "platform/Process.h"
 #include "platform/ProgramEntry.h"
