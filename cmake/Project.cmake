@@ -84,7 +84,7 @@ endfunction()
 # every test program (POSIX tests get private ones): the tests of the layers
 # that start the dispatcher, find windows or name it in the registry run one
 # at a time.
-set(KV_SESSION_TEST_LAYERS platform diagnostics common config app)
+set(KV_SESSION_TEST_LAYERS platform diagnostics common config app app_win32)
 
 # kv_discover_tests(TARGET ARGS...) registers a test program's tests. A cross
 # build lists them when ctest runs, so that building never starts the emulator.

@@ -2,23 +2,20 @@
 
 #include "base/Exception.h"
 #include "base/Format.h"
+#include "platform/AppendFile.h"
 #include "platform/Error.h"
 #include "platform/File.h"
 
+// One append of the whole line: other processes appending to the same file
+// (another instance of the program, say) never tear it, and none of their
+// lines is lost to a file replaced or held against writers.
 void TRsTextAppenderWorkObj::Execute() {
-  platform::File file;
-  if (platform::FileExists(FileName)) {
-    if (const int error = file.OpenReadWrite(FileName))
-      throw EFOpenError(Format("ファイル \"%s\" を開けません. %s", {FileName, platform::ErrorText(error)}));
-  } else if (const int error = file.CreateAlways(FileName)) {
+  const bool existed = platform::FileExists(FileName);
+  const int error = platform::AppendToFile(FileName, Text + "\r\n");
+  if (error == 0) return;
+  if (!existed)
     throw EFCreateError(Format("ファイル \"%s\" を作成できません. %s", {FileName, platform::ErrorText(error)}));
-  }
-  const std::string line = Text + "\r\n";
-  int error = file.SeekToEnd();
-  if (error == 0) error = file.Write(line.data(), line.size());
-  const int closeError = file.Close();
-  if (error == 0) error = closeError;
-  if (error) throw EWriteError(Format("ファイル \"%s\" に書き込めません. %s", {FileName, platform::ErrorText(error)}));
+  throw EWriteError(Format("ファイル \"%s\" に書き込めません. %s", {FileName, platform::ErrorText(error)}));
 }
 
 TRsTextAppender::TRsTextAppender() : FPool(std::make_unique<TRsThreadPool>(1)) {}

@@ -13,8 +13,9 @@
 class TRsTextAppenderWorkObj : public TRsWorkObject {
  public:
   using TRsWorkObject::TRsWorkObject;
-  // Opens or creates the file, appends Text and CR LF, closes it again.
-  // Failures raise; the worker records them in ErrorText.
+  // Opens or creates the file (owner-only), appends Text and CR LF in one
+  // write at its end, closes it again. Failures raise; the worker records
+  // them in ErrorText.
   void Execute() override;
   void SetText(std::string_view text) { Text = std::string(text); }
   void SetFileName(std::string_view fileName) { FileName = std::string(fileName); }

@@ -1,6 +1,7 @@
 #include "diagnostics/TSIntf.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <memory>
 
@@ -15,7 +16,6 @@ namespace {
 
 // Days from 1 January of year 1 (day 1) to 1899-12-30, the date-time origin.
 constexpr std::int32_t kDateDelta = 693594;
-constexpr int kDispatcherStartTimeoutMs = 10000;
 constexpr const char* kDispatcherKey = "\\Software\\Orvane\\TraceSpot\\2.0";
 
 std::unique_ptr<TTSObjectManager> gManager;
@@ -133,11 +133,24 @@ void TTraceSpot::SendMsg(std::string_view text) {
 
 std::int32_t TTraceSpot::DispatchMsg(std::int32_t msgType, std::string_view text, const char* objectClass,
                                      std::string_view details) {
+  // The messages a delivery sends on its way (closing and opening sessions)
+  // share its time limit; the next delivery starts afresh.
+  if (FDeliveryDepth++ == 0) {
+    FDeliveryDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTSDeliveryTimeoutMs);
+    FDispatcherStarted = false;
+  }
+  struct Leave {
+    int& depth;
+    ~Leave() { --depth; }
+  } leave{FDeliveryDepth};
+
   const TTimeStamp stamp = GetTimeStamp();
   bool handled = true;
   if (CallSendMsgHook(msgType, text, objectClass, details, stamp, handled) && handled) return 0;
+  if (FDeliveryFailed) return 0;
   FindDispatcher(msgType != kTSMsgSessionClose);
-  if (FDispatcherWindow == 0) return 0;
+  // The session opened on the way may have failed.
+  if (FDispatcherWindow == 0 || FDeliveryFailed) return 0;
   TTSPacketFields f;
   f.MsgType = msgType;
   f.TimeStamp = stamp;
@@ -152,7 +165,23 @@ std::int32_t TTraceSpot::DispatchMsg(std::int32_t msgType, std::string_view text
   f.ObjectClass = objectClass ? std::string_view(objectClass) : std::string_view();
   f.Text = text;
   f.Details = details;
-  return SendCopyData(FDispatcherWindow, msgType, BuildDispatcherPacket(f));
+  const int timeLeft = DeliveryTimeLeftMs();
+  const std::int32_t reply =
+      timeLeft > 0 ? SendCopyData(FDispatcherWindow, msgType, BuildDispatcherPacket(f), timeLeft) : 0;
+  // A dispatcher that does not take a message is not tried again: each try
+  // could cost the sender the whole time limit. A session close means
+  // nothing to the sender (its dispatcher may be gone, a new one running).
+  if (reply == 0 && msgType != kTSMsgSessionClose) {
+    FDeliveryFailed = true;
+    SetEnabled(false);
+  }
+  return reply;
+}
+
+int TTraceSpot::DeliveryTimeLeftMs() const {
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(FDeliveryDeadline - std::chrono::steady_clock::now()).count();
+  return static_cast<int>(std::clamp<std::int64_t>(left, 0, kTSDeliveryTimeoutMs));
 }
 
 bool TTraceSpot::CallSendMsgHook(std::int32_t msgType, std::string_view text, const char* objectClass,
@@ -204,7 +233,11 @@ platform::WindowHandle TTraceSpot::FindDispatcherWindow() {
 
 platform::WindowHandle TTraceSpot::LocateDispatcher(bool autostart) {
   platform::WindowHandle window = FindDispatcherWindow();
-  if (window != 0 || !autostart) return window;
+  // One start per delivery at most, and none for a client that has given up
+  // or a delivery out of time: the start that failed (or the one that just
+  // brought the dispatcher up) decides.
+  if (window != 0 || !autostart || !Enabled() || FDispatcherStarted || DeliveryTimeLeftMs() == 0) return window;
+  FDispatcherStarted = true;
   std::string commandLine;
   try {
     TRegistry registry;
@@ -217,12 +250,12 @@ platform::WindowHandle TTraceSpot::LocateDispatcher(bool autostart) {
 }
 
 platform::WindowHandle TTraceSpot::LaunchDispatcher(const std::string& commandLine) {
+  // A program that does not come up within the delivery's time is ended.
   std::uint32_t processId = 0;
-  if (platform::StartProcess(commandLine, processId) != 0) {
+  if (platform::StartWindowedProcess(commandLine, DeliveryTimeLeftMs(), processId) != 0) {
     SetEnabled(false);
     return 0;
   }
-  platform::WaitForInputIdle(processId, kDispatcherStartTimeoutMs);
   platform::WindowHandle window = 0;
   for (const platform::WindowInfo& w : platform::ProcessWindows(processId))
     if (!w.title.empty() && w.title.substr(0, 254) == GetDispatcherTitle()) {
@@ -281,9 +314,9 @@ void TTraceSpot::Disconnect() {
 }
 
 std::int32_t TTraceSpot::SendCopyData(platform::WindowHandle window, std::int32_t msgType,
-                                      const std::vector<std::uint8_t>& packet) {
+                                      const std::vector<std::uint8_t>& packet, int timeoutMs) {
   return static_cast<std::int32_t>(
-      platform::SendCopyData(window, static_cast<std::uint32_t>(msgType), packet.data(), packet.size()));
+      platform::SendCopyData(window, static_cast<std::uint32_t>(msgType), packet.data(), packet.size(), timeoutMs));
 }
 
 void TTraceSpot::DetachManager() { FManager = nullptr; }

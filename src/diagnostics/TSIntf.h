@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -25,6 +26,10 @@ constexpr std::int32_t kTSMsgEnterMethod = 9;
 constexpr std::int32_t kTSMsgExitMethod = 10;
 constexpr std::int32_t kTSMsgSessionOpen = 41;
 constexpr std::int32_t kTSMsgSessionClose = 42;
+
+// What one message may cost its sender at most, the search for the
+// dispatcher, its start and the session messages sent on the way included.
+constexpr int kTSDeliveryTimeoutMs = 3000;
 
 // Local time of a message: milliseconds since midnight, and the day number
 // counted from 1 January of year 1 as day 1.
@@ -139,7 +144,9 @@ class TTraceSpot : public TObject {
   virtual platform::WindowHandle FindDispatcherWindow();
   virtual platform::WindowHandle LocateDispatcher(bool autostart);
   virtual std::int32_t SendCopyData(platform::WindowHandle window, std::int32_t msgType,
-                                    const std::vector<std::uint8_t>& packet);
+                                    const std::vector<std::uint8_t>& packet, int timeoutMs);
+  // What is left of the current delivery's time limit; 0 when it is spent.
+  int DeliveryTimeLeftMs() const;
 
   // Whether the hook ran; Handled tells whether it took the message over.
   bool CallSendMsgHook(std::int32_t msgType, std::string_view text, const char* objectClass, std::string_view details,
@@ -161,6 +168,14 @@ class TTraceSpot : public TObject {
   std::int32_t FTimeZoneBias = 0;
   platform::WindowHandle FDispatcherWindow = 0;
   TTSObjectManager* FManager = nullptr;
+  // The current delivery: how deep DispatchMsg is nested, its deadline, and
+  // whether it started the dispatcher already.
+  int FDeliveryDepth = 0;
+  std::chrono::steady_clock::time_point FDeliveryDeadline;
+  bool FDispatcherStarted = false;
+  // Set by the first message the dispatcher did not take; nothing is sent
+  // (or looked for) after it.
+  bool FDeliveryFailed = false;
 };
 
 // Start-up and shut-down of the unit: the manager, then the default client;

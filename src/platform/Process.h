@@ -22,14 +22,17 @@ std::string ProgramFileName();
 // arguments with its quote and backslash rules.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 
-// Starts the command line's program with its arguments, inheriting no handles
-// but the standard ones. A program named without a folder is looked for beside
-// the running program, in the current folder, then in the search path; a name
-// ending in ".exe" that is not found is tried without it. 0 or the error code.
-int StartProcess(std::string_view commandLine, std::uint32_t& processId);
-// Waits until the process has registered a window or has ended, at most
-// timeoutMs. True when it has a window.
-bool WaitForInputIdle(std::uint32_t processId, int timeoutMs);
+// Starts the command line's program with its arguments and waits up to
+// timeoutMs until it has registered a window. A program without a folder is
+// looked for beside the running program, in the current folder, then in the
+// search path; a name ending in ".exe" that is not found is tried without
+// it. The program may outlive this process: it inherits no handle, its
+// standard handles lead to the null device, and it runs in a session (a
+// process group) of its own. One that ends or has no window by the time
+// limit is ended with what it started, so none is left running. 0 when it
+// runs with a window, else the error code; processId names the process
+// started, 0 when none could be.
+int StartWindowedProcess(std::string_view commandLine, int timeoutMs, std::uint32_t& processId);
 
 // After this call SIGTERM and SIGINT no longer end the process; they set the
 // flag that TerminationRequested reads and interrupt waits. On Windows the

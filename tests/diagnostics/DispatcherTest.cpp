@@ -1,9 +1,18 @@
 // The stand-in dispatcher program against well-formed and malformed packets.
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
 
+#include <atomic>
 #include <chrono>
+#include <cstring>
 #include <random>
+#include <thread>
 
 #include "diagnostics/DispatcherProcess.h"
 #include "diagnostics/TSIntf.h"
@@ -96,6 +105,11 @@ TEST_F(Dispatcher, TextsAreWrittenAsValidJson) {
   const std::string ffUtf8 = ff[0] == 0xFFFD ? "\xEF\xBF\xBD" : ff[0] == 0xF8F3 ? "\xEF\xA3\xB3" : "?";
   EXPECT_NE(lines[0].find(R"("text":"q\" b\\ c\u0001 )" + ffUtf8 + R"( end")"), std::string::npos) << lines[0];
   EXPECT_EQ(JsonField(lines[0], "details"), "l1\r\nl2");
+#ifndef _WIN32
+  struct stat st {};
+  ASSERT_EQ(stat(Out.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);  // the messages are the owner's to read
+#endif
 }
 
 TEST_F(Dispatcher, SurvivesRandomPackets) {
@@ -140,6 +154,46 @@ TEST_F(Dispatcher, TerminationRemovesTheWindow) {
   EXPECT_FALSE(testing_support::Exists(Rt.WindowFolder() + "/" + std::to_string(pid) + ".1"));
 #endif
 }
+
+#ifndef _WIN32
+// Senders are served side by side: peers that send part of a message and
+// then nothing hold up none of the clients that send whole ones meanwhile.
+TEST_F(Dispatcher, SlowSendersHoldUpNoOther) {
+  const platform::WindowHandle w = Process.Window();
+  ASSERT_NE(w, 0u);
+  sockaddr_un a{};
+  a.sun_family = AF_UNIX;
+  std::strcpy(a.sun_path,
+              (Rt.WindowFolder() + "/" + std::to_string(w >> 32) + "." + std::to_string(w & 0xFFFFFFFF)).c_str());
+  std::vector<int> slow;
+  for (int i = 0; i < 5; ++i) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(write(fd, "K", 1), 1);
+    slow.push_back(fd);
+  }
+  constexpr int kClients = 8, kMessages = 20;
+  std::atomic<int> accepted{0};
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<std::thread> clients;
+  for (int t = 0; t < kClients; ++t)
+    clients.emplace_back([&, t] {
+      for (int i = 0; i < kMessages; ++i) {
+        const Bytes p = ValidPacket("client " + std::to_string(t) + " message " + std::to_string(i));
+        accepted += static_cast<int>(platform::SendCopyData(w, 1, p.data(), p.size(), 2000));
+      }
+    });
+  for (auto& c : clients) c.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(accepted, kClients * kMessages);
+  EXPECT_EQ(static_cast<int>(OutputLines(Out).size()), kClients * kMessages);
+  // Broken off, the slow peers are turned away.
+  for (const int fd : slow) close(fd);
+  for (int i = 0; i < 500 && CountLines(Err, "TSDispatcher: rejected:") < 5; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(CountLines(Err, "TSDispatcher: rejected:"), 5);
+}
+#endif
 
 TEST(DispatcherProgram, HelpExplainsIt) {
   IsolatedRuntime rt;

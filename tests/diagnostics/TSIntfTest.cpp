@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <future>
 #include <memory>
@@ -53,8 +57,10 @@ struct Packet {
 // answers with a chosen reply.
 class FakeDispatcher {
  public:
-  // The window is served on the thread that creates it.
-  explicit FakeDispatcher(std::uint32_t reply) : FReply(reply) {
+  // The window is served on the thread that creates it. A session close
+  // gets its own reply.
+  explicit FakeDispatcher(std::uint32_t reply) : FakeDispatcher(reply, reply) {}
+  FakeDispatcher(std::uint32_t reply, std::uint32_t closeReply) : FReply(reply), FCloseReply(closeReply) {
     std::promise<int> created;
     FThread = std::thread([this, &created] {
       created.set_value(
@@ -65,7 +71,7 @@ class FakeDispatcher {
             std::uint32_t length;
             std::memcpy(&length, p.data() + 16, 4);
             FPackets.push_back({type, std::string(p.substr(217, length)), std::string(p.substr(32, 38))});
-            return FReply.load();
+            return type == kTSMsgSessionClose ? FCloseReply : FReply;
           }));
       while (!FStop) FWindow.ServeOne(20);
       FWindow.Destroy();
@@ -87,7 +93,7 @@ class FakeDispatcher {
   }
 
  private:
-  std::atomic<std::uint32_t> FReply;
+  const std::uint32_t FReply, FCloseReply;
   platform::MessageWindow FWindow;
   std::mutex FLock;
   std::vector<Packet> FPackets;
@@ -242,32 +248,93 @@ TEST(TSClient, WithoutRegistryTheProgramBesideTheClientIsStarted) {
   EXPECT_TRUE(c.Enabled());
 }
 
-TEST(TSClient, WithNoDispatcherAnywhereTwoStartsThenDisabled) {
+// A dispatcher that cannot come up is started once, within the delivery's
+// time limit, and is not left running; the client then gives up, so later
+// messages cost nothing.
+TEST(TSClient, DispatcherThatDoesNotComeUpIsStartedOnceAndEnded) {
   IsolatedRuntime rt;
-  ScopedDispatcherPath path(rt, rt.Dir.Native("nowhere/TSDispatcher.exe"));
-  ProbedClient c;
-  int hooked = 0;
-  c.SendMsg("first");
-  EXPECT_EQ(c.Launches, 2);
-  EXPECT_FALSE(c.Enabled());
-  const int locates = c.Locates;
-  c.OnSendMsg = [&](TTraceSpot&, const TTraceSpotMsgData&, bool&) { ++hooked; };
-  c.SendMsg("second");
-  EXPECT_EQ(c.Launches, 2);
-  EXPECT_EQ(c.Locates, locates);
-  EXPECT_EQ(hooked, 0);
+  const std::string pidFile = rt.Dir.Native("stuck.pid");
+#ifdef _WIN32
+  const std::string stuck =
+      "\"" + std::string(std::getenv("KV_BIN_DIR")) + "\\kv_test_child.exe\" sleep 30000 \"" + pidFile + "\"";
+#else
+  const std::string stuck = rt.Dir.Native("stuck.sh");
+  testing_support::WriteFile(stuck, "#!/bin/sh\necho $$ > \"" + pidFile + "\"\nexec sleep 30\n");
+  chmod(stuck.c_str(), 0700);
+#endif
+  const struct {
+    const char* name;
+    std::string commandLine;
+  } cases[] = {
+      {"missing", rt.Dir.Native("nowhere/TSDispatcher.exe")},
+      {"ends at once", "\"" + testing_support::DispatcherProgram() + "\" --bogus"},
+      {"never shows its window", stuck},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedDispatcherPath path(rt, c.commandLine);
+    ProbedClient client;
+    const auto start = std::chrono::steady_clock::now();
+    client.SendMsg("first");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kTSDeliveryTimeoutMs + 1500));
+    EXPECT_EQ(client.Launches, 1);
+    EXPECT_FALSE(client.Enabled());
+    const int locates = client.Locates;
+    int hooked = 0;
+    client.OnSendMsg = [&](TTraceSpot&, const TTraceSpotMsgData&, bool&) { ++hooked; };
+    client.SendMsg("second");
+    EXPECT_EQ(client.Launches, 1);
+    EXPECT_EQ(client.Locates, locates);
+    EXPECT_EQ(hooked, 0);
+  }
+  const std::string pid = testing_support::ReadFile(pidFile);
+  ASSERT_FALSE(pid.empty());
+  EXPECT_TRUE(testing_support::ProcessEnded(static_cast<std::uint32_t>(std::stoul(pid)), 2000));
 }
 
+// A dispatcher that lives but does not serve (stopped, deadlocked, blocked on
+// its output) costs the first message the delivery's time limit at most; the
+// client then gives up, so the other messages and its own end cost nothing.
+TEST(TSClient, StalledDispatcherCostsOneTimeLimitAtMost) {
+  IsolatedRuntime rt;
+  // Registered on a thread that never serves it.
+  std::promise<void> created, done;
+  std::thread owner([&] {
+    platform::MessageWindow stalled;
+    EXPECT_EQ(stalled.Create("TFrmDispatcher", "TraceSpot Dispatcher", nullptr), 0);
+    created.set_value();
+    done.get_future().wait();
+  });
+  created.get_future().wait();
+  const auto start = std::chrono::steady_clock::now();
+  {
+    ProbedClient c;
+    // As the log manager's hook does by default: every message goes on.
+    c.OnSendMsg = [](TTraceSpot&, const TTraceSpotMsgData&, bool& handled) { handled = false; };
+    for (int i = 0; i < 100; ++i) c.SendMsg("message " + std::to_string(i));
+    EXPECT_FALSE(c.Enabled());
+    EXPECT_EQ(c.Launches, 0);
+  }
+  const auto took = std::chrono::steady_clock::now() - start;
+  done.set_value();
+  owner.join();
+  EXPECT_LT(took, std::chrono::milliseconds(kTSDeliveryTimeoutMs + 1500));
+}
+
+// A message the dispatcher does not take ends the delivery: the message
+// behind the session that was refused, and the session's close, are not
+// sent.
 TEST(TSClient, UnacknowledgedSessionDisables) {
   IsolatedRuntime rt;
   FakeDispatcher fake(0);
-  ProbedClient c;
-  c.SendMsg("x");
-  EXPECT_FALSE(c.Enabled());
-  EXPECT_EQ(c.Launches, 0);
-  EXPECT_EQ(fake.Types(), (std::vector<std::int32_t>{41, 1}));
-  c.SendMsg("y");
-  EXPECT_EQ(fake.Types().size(), 2u);
+  {
+    ProbedClient c;
+    c.SendMsg("x");
+    EXPECT_FALSE(c.Enabled());
+    EXPECT_EQ(c.Launches, 0);
+    c.SendMsg("y");
+  }
+  EXPECT_EQ(fake.Types(), (std::vector<std::int32_t>{41}));
 }
 
 TEST(TSClient, HookThatKeepsHandledStopsDelivery) {
@@ -313,6 +380,19 @@ TEST(TSClient, HookThatClearsHandledLetsMessagesGoOnAndNeverSeesControlMessages)
   const auto packets = fake.Packets();
   EXPECT_EQ(packets[4].text, "y");
   EXPECT_NE(packets[0].session, packets[3].session);
+}
+
+// What a dispatcher answers to a session close means nothing to the client:
+// a 0 there ends no delivery.
+TEST(TSClient, AnUnansweredSessionCloseEndsNoDelivery) {
+  IsolatedRuntime rt;
+  FakeDispatcher fake(1, 0);
+  ProbedClient c;
+  c.OnSendMsg = [](TTraceSpot&, const TTraceSpotMsgData&, bool& handled) { handled = false; };
+  c.SendMsg("x");
+  c.SendMsg("y");  // the session of "x" is closed first
+  EXPECT_TRUE(c.Enabled());
+  EXPECT_EQ(fake.Types(), (std::vector<std::int32_t>{41, 1, 42, 41, 1}));
 }
 
 TEST(TSClient, DestinationChangesReopenTheSession) {

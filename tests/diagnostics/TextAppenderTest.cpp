@@ -1,9 +1,18 @@
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "diagnostics/RsTextAppenderUnit.h"
+#include "platform/Path.h"
+#include "platform/Process.h"
+#include "support/ProcessHelper.h"
 #include "support/TestSupport.h"
 
 using testing_support::ReadFile;
@@ -84,3 +93,85 @@ TEST(TextAppender, ManyLinesFromSeveralThreads) {
   }
   EXPECT_EQ(lines, kThreads * kLines);
 }
+
+namespace {
+
+constexpr int kLinesPerProcess = 1500;
+
+// Line i of a writer: long enough now and then to need more than one page.
+std::string WriterLine(const std::string& tag, int i) {
+  return tag + " " + std::to_string(i) + " " + std::string(static_cast<std::size_t>(i * 37 % 9000), 'x') + " end";
+}
+
+}  // namespace
+
+// The writer that TwoProcessesKeepEveryLineWhole starts twice.
+TEST(TextAppenderWriter, AppendsItsLines) {
+  const char* file = std::getenv("KV_APPEND_FILE");
+  const char* tag = std::getenv("KV_APPEND_TAG");
+  if (!file || !tag) GTEST_SKIP() << "a process of TwoProcessesKeepEveryLineWhole";
+  // Both writers begin together.
+  const std::string go = platform::ToNativePath(file) + ".go";
+  for (int i = 0; i < 1000 && !std::filesystem::exists(go); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  TRsTextAppender appender;
+  for (int i = 0; i < kLinesPerProcess; ++i) appender.Append(WriterLine(tag, i), file);
+}
+
+TEST(TextAppender, TwoProcessesKeepEveryLineWhole) {
+  TempDir dir;
+  const std::string file = dir.System("shared.log");
+  std::vector<std::unique_ptr<testing_support::TestProcess>> writers;
+  for (const char* tag : {"A", "B"}) {
+    setenv("KV_APPEND_FILE", file.c_str(), 1);
+    setenv("KV_APPEND_TAG", tag, 1);
+    writers.push_back(std::make_unique<testing_support::TestProcess>(
+        std::vector<std::string>{platform::ToNativePath(platform::ProgramFileName()),
+                                 "--gtest_filter=TextAppenderWriter.*"},
+        ""));
+  }
+  unsetenv("KV_APPEND_FILE");
+  unsetenv("KV_APPEND_TAG");
+  WriteFile(dir.Native("shared.log.go"), "");
+  for (auto& writer : writers) ASSERT_EQ(writer->Wait(120000), 0);
+
+  const std::string text = ReadFile(dir.Native("shared.log"));
+  std::map<std::string, int> next{{"A", 0}, {"B", 0}};
+  std::size_t from = 0;
+  for (std::size_t end; (end = text.find("\r\n", from)) != std::string::npos; from = end + 2) {
+    const std::string line = text.substr(from, end - from);
+    const std::string tag = line.substr(0, line.find(' '));
+    ASSERT_TRUE(next.count(tag)) << line.substr(0, 40);
+    ASSERT_TRUE(line == WriterLine(tag, next[tag])) << line.substr(0, 40);  // whole, and in its writer's order
+    ++next[tag];
+  }
+  EXPECT_EQ(from, text.size());
+  EXPECT_EQ(next["A"], kLinesPerProcess);
+  EXPECT_EQ(next["B"], kLinesPerProcess);
+}
+
+#ifndef _WIN32
+// A new log is its owner's alone, unless its folder is shared with a group
+// (the set-group-id bit), whose members may then read it.
+TEST(TextAppender, NewFilesAreReadableByTheOwnerOrTheFoldersGroup) {
+  TempDir dir;
+  const mode_t oldMask = umask(022);
+  std::filesystem::create_directory(dir.Native("group"));
+  chmod(dir.Native("group").c_str(), 02770);
+  WriteFile(dir.Native("existing.log"), "");
+  chmod(dir.Native("existing.log").c_str(), 0644);
+  {
+    TRsTextAppender appender;
+    appender.Append("x", dir.System("new.log"));
+    appender.Append("x", dir.System("group\\new.log"));
+    appender.Append("x", dir.System("existing.log"));
+  }
+  umask(oldMask);
+  for (const auto& [name, mode] : std::vector<std::pair<std::string, unsigned>>{
+           {"new.log", 0600}, {"group/new.log", 0640}, {"existing.log", 0644}}) {
+    struct stat st {};
+    ASSERT_EQ(stat(dir.Native(name).c_str(), &st), 0) << name;
+    EXPECT_EQ(st.st_mode & 07777, mode) << name;
+  }
+}
+#endif

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "platform/Guid.h"
@@ -78,35 +79,38 @@ TEST(Process, StartsProgramsWithTheirArgumentsAndReportsMissingOnes) {
   const std::string program = dir.System("echo args.exe");
   std::filesystem::copy_file(child, program);
   const std::string out = dir.System("out.txt");
-  // An inheritable handle that only the standard handles' rule keeps from the child.
+  // An inheritable handle that the child must not receive.
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
   const HANDLE semaphore = CreateSemaphoreW(&inheritable, 3, 10, nullptr);
   ASSERT_NE(semaphore, nullptr);
   std::uint32_t pid = 0;
-  ASSERT_EQ(platform::StartProcess("\"" + program + "\" record \"" + out + "\" " +
-                                       std::to_string(reinterpret_cast<std::uintptr_t>(semaphore)) +
-                                       " one \"two words\" th\\\"ree",
-                                   pid),
+  // Ended without a window: that ends the wait, long before its limit.
+  EXPECT_NE(platform::StartWindowedProcess("\"" + program + "\" record \"" + out + "\" " +
+                                               std::to_string(reinterpret_cast<std::uintptr_t>(semaphore)) +
+                                               " one \"two words\" th\\\"ree",
+                                           10000, pid),
             0);
-  EXPECT_FALSE(platform::WaitForInputIdle(pid, 10000));  // ended without a window
+  EXPECT_NE(pid, 0u);
   EXPECT_EQ(ReadFile(out), "[one][two words][th\"ree]");
+  // Its standard error is the null device's.
   EXPECT_EQ(ReadFile(out + ".handles"), "no semaphore stderr");
   CloseHandle(semaphore);
 
   // A bare name gets ".exe"; a name ending in ".exe" is also found without it.
   std::filesystem::copy_file(child, dir.System("tool.exe"));
   std::filesystem::copy_file(child, dir.System("plain"));
-  ASSERT_EQ(platform::StartProcess(dir.System("tool") + " record " + dir.System("tool.ran") + " 0", pid), 0);
-  platform::WaitForInputIdle(pid, 10000);
+  platform::StartWindowedProcess(dir.System("tool") + " record " + dir.System("tool.ran") + " 0", 10000, pid);
   EXPECT_TRUE(testing_support::Exists(dir.System("tool.ran")));
-  ASSERT_EQ(platform::StartProcess(dir.System("plain.EXE") + " record " + dir.System("plain.ran") + " 0", pid), 0);
-  platform::WaitForInputIdle(pid, 10000);
+  platform::StartWindowedProcess(dir.System("plain.EXE") + " record " + dir.System("plain.ran") + " 0", 10000, pid);
   EXPECT_TRUE(testing_support::Exists(dir.System("plain.ran")));
 
-  EXPECT_NE(platform::StartProcess(dir.System("absent.exe"), pid), 0);
-  EXPECT_NE(platform::StartProcess("kv-no-such-program-anywhere.exe", pid), 0);
-  EXPECT_NE(platform::StartProcess("", pid), 0);
+  for (const std::string& missing :
+       {dir.System("absent.exe"), std::string("kv-no-such-program-anywhere.exe"), std::string()}) {
+    EXPECT_NE(platform::StartWindowedProcess(missing, 10000, pid), 0) << missing;
+    EXPECT_EQ(pid, 0u);
+  }
 }
+
 #else
 TEST(Process, StartsProgramsWithTheirArgumentsAndReportsMissingOnes) {
   testing_support::IsolatedRuntime rt;
@@ -114,43 +118,61 @@ TEST(Process, StartsProgramsWithTheirArgumentsAndReportsMissingOnes) {
   const std::string script = dir.Native("echo args.sh");
   WriteFile(script,
             "#!/bin/sh\nfor a in \"$@\"; do printf '[%s]' \"$a\"; done > \"$0.out\"\n"
-            "ls /proc/self/fd > \"$0.fds\"\n");
+            "ls /proc/self/fd > \"$0.fds\"\n"
+            "out=$(readlink /proc/$$/fd/1); echo \"$out\" > \"$0.stdout\"\n"
+            "echo \"$$ $(cut -d' ' -f6 /proc/$$/stat)\" > \"$0.session\"\n");
   chmod(script.c_str(), 0700);
   std::uint32_t pid = 0;
-  ASSERT_EQ(platform::StartProcess("\"" + script + "\" one \"two words\" th\\\"ree", pid), 0);
-  EXPECT_FALSE(platform::WaitForInputIdle(pid, 10000));  // ended without a window
+  // Ended without a window: that ends the wait, long before its limit.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_NE(platform::StartWindowedProcess("\"" + script + "\" one \"two words\" th\\\"ree", 10000, pid), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_NE(pid, 0u);
   EXPECT_EQ(ReadFile(script + ".out"), "[one][two words][th\"ree]");
-  // Only the standard handles (and the one ls opens) reach the child.
+  // The standard handles (on the null device, and the one ls opens) alone
+  // reach the child, which leads a session of its own.
   EXPECT_EQ(ReadFile(script + ".fds"), "0\n1\n2\n3\n");
+  EXPECT_EQ(ReadFile(script + ".stdout"), "/dev/null\n");
+  EXPECT_EQ(ReadFile(script + ".session"), std::to_string(pid) + " " + std::to_string(pid) + "\n");
 
   // A name ending in ".exe" is found without that ending.
   const std::string exe = dir.Native("tool");
   WriteFile(exe, "#!/bin/sh\ntouch \"$0.ran\"\n");
   chmod(exe.c_str(), 0700);
-  ASSERT_EQ(platform::StartProcess(exe + ".EXE", pid), 0);
-  platform::WaitForInputIdle(pid, 10000);
+  platform::StartWindowedProcess(exe + ".EXE", 10000, pid);
   EXPECT_TRUE(testing_support::Exists(exe + ".ran"));
 
-  EXPECT_NE(platform::StartProcess(dir.Native("absent.exe"), pid), 0);
-  EXPECT_NE(platform::StartProcess("kv-no-such-program-anywhere.exe", pid), 0);
-  EXPECT_NE(platform::StartProcess("", pid), 0);
+  for (const std::string& missing :
+       {dir.Native("absent.exe"), std::string("kv-no-such-program-anywhere.exe"), std::string()}) {
+    EXPECT_NE(platform::StartWindowedProcess(missing, 10000, pid), 0) << missing;
+    EXPECT_EQ(pid, 0u);
+  }
 }
 
 #endif
 
-TEST(Process, InputIdleWaitIsBounded) {
+// A program that registers no window within the limit is ended, with what it
+// started, so that nothing is left running.
+TEST(Process, ProgramWithoutWindowIsEndedAtTheLimit) {
   testing_support::IsolatedRuntime rt;
-  // A process that neither registers a window nor ends: the wait gives up.
+  TempDir dir;
 #ifdef _WIN32
   const std::string command = "kv_test_child.exe sleep 30000";  // found beside this program
 #else
-  const std::string command = "/bin/sleep 30";
+  const std::string script = dir.Native("stuck.sh");
+  WriteFile(script, "#!/bin/sh\nsleep 30 &\necho $! > \"$0.child\"\nwait\n");
+  chmod(script.c_str(), 0700);
+  const std::string command = script;
 #endif
   std::uint32_t pid = 0;
-  ASSERT_EQ(platform::StartProcess(command, pid), 0);
-  testing_support::TestProcess started(pid);
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(platform::WaitForInputIdle(pid, 300));
+  EXPECT_NE(platform::StartWindowedProcess(command, 300, pid), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-  started.Kill();
+  ASSERT_NE(pid, 0u);
+  EXPECT_TRUE(testing_support::ProcessEnded(pid, 2000));
+#ifndef _WIN32
+  const std::string child = ReadFile(script + ".child");
+  ASSERT_FALSE(child.empty());
+  EXPECT_TRUE(testing_support::ProcessEnded(static_cast<std::uint32_t>(std::stoul(child)), 2000));
+#endif
 }

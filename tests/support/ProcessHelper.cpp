@@ -131,6 +131,14 @@ void TestProcess::Kill() {
   Wait(5000);
 }
 
+bool ProcessEnded(std::uint32_t processId, int ms) {
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+  if (!process) return true;
+  const bool ended = WaitForSingleObject(process, static_cast<DWORD>(ms)) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+}
+
 ThreadInterrupter::ThreadInterrupter() = default;
 ThreadInterrupter::~ThreadInterrupter() {
   if (FThread) CloseHandle(reinterpret_cast<HANDLE>(FThread));
@@ -225,6 +233,16 @@ void TestProcess::Kill() {
   kill(static_cast<pid_t>(FId), SIGKILL);
   waitpid(static_cast<pid_t>(FId), nullptr, 0);
   FEnded = true;
+}
+
+bool ProcessEnded(std::uint32_t processId, int ms) {
+  for (int i = 0; i <= ms / 10; ++i) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(processId) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    if (stat.empty() || (close != std::string::npos && stat.compare(close + 1, 3, " Z ") == 0)) return true;
+    Pause();
+  }
+  return false;
 }
 
 namespace {

@@ -49,6 +49,10 @@ class TestProcess {
   bool FEnded = true;
 };
 
+// Whether the process has ended (POSIX: a zombie left to another parent
+// counts), waiting up to ms for it.
+bool ProcessEnded(std::uint32_t processId, int ms);
+
 // Interrupts the alertable waits of one thread: POSIX a handled SIGUSR1,
 // Windows an asynchronous procedure call.
 class ThreadInterrupter {

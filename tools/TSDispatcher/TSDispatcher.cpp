@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "TSPacket.h"
+#include "platform/AppendFile.h"
 #include "platform/CodePage.h"
-#include "platform/File.h"
 #include "platform/Path.h"
 #include "platform/Process.h"
 #include "platform/ProgramEntry.h"
@@ -24,8 +24,10 @@ const char kUsage[] =
     "\n"
     "Receives the messages of TraceSpot clients through the window \"TraceSpot Dispatcher\"\n"
     "(class \"TFrmDispatcher\") and writes one JSON line per message: to standard output,\n"
-    "or appended to FILE with --output. Every well-formed message is answered with 1; a\n"
-    "malformed one with 0 and a line on standard error.\n"
+    "or appended to FILE with --output (created readable by its owner only). Every\n"
+    "well-formed message is answered with 1; a malformed one with 0 and a line on\n"
+    "standard error. Many clients are served at once: one that is slow to send holds\n"
+    "up no other.\n"
     "\n"
     "  --output FILE  append the lines to FILE instead of writing them to standard output\n"
     "  --once         end after the first session-close message\n"
@@ -38,19 +40,15 @@ class Output {
  public:
   explicit Output(std::string path) : FPath(std::move(path)) {}
 
-  // Each line is appended on its own, so readers see whole lines at once.
+  // Each line is appended whole on its own, so readers see whole lines at
+  // once and other writers of the file never tear one. A new file is the
+  // owner's alone: the messages may tell more than others should read.
   bool Write(const std::string& line) {
     if (FPath.empty()) {
       std::cout << line << '\n' << std::flush;
       return static_cast<bool>(std::cout);
     }
-    platform::File file;
-    int error = platform::FileExists(FPath) ? file.OpenReadWrite(FPath) : file.CreateAlways(FPath);
-    if (error == 0) error = file.SeekToEnd();
-    const std::string bytes = line + "\n";
-    if (error == 0) error = file.Write(bytes.data(), bytes.size());
-    file.Close();
-    return error == 0;
+    return platform::AppendToFile(FPath, line + "\n") == 0;
   }
 
  private:

@@ -1,10 +1,12 @@
 #include "platform/Process.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -92,8 +94,11 @@ std::string ProgramFileName() {
   return FromNativePath(std::string_view(buffer, static_cast<std::size_t>(n)));
 }
 
-int StartProcess(std::string_view commandLine, std::uint32_t& processId) {
-  processId = 0;
+namespace {
+
+// Starts the program in a session of its own, with its standard handles on
+// the null device and no other handle of this process.
+int Spawn(std::string_view commandLine, pid_t& pid) {
   const std::vector<std::string> parts = SplitCommandLine(commandLine);
   if (parts.empty() || parts[0].empty()) return ENOENT;
   const std::string file = ResolveProgram(parts[0]);
@@ -107,6 +112,9 @@ int StartProcess(std::string_view commandLine, std::uint32_t& processId) {
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -116,28 +124,36 @@ int StartProcess(std::string_view commandLine, std::uint32_t& processId) {
   sigfillset(&all);
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-  pid_t pid = 0;
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
   const int error = posix_spawn(&pid, file.c_str(), &actions, &attributes, argv.data(), environ);
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) return error;
-  processId = static_cast<std::uint32_t>(pid);
-  return 0;
+  return error;
 }
 
-bool WaitForInputIdle(std::uint32_t processId, int timeoutMs) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+}  // namespace
+
+int StartWindowedProcess(std::string_view commandLine, int timeoutMs, std::uint32_t& processId) {
+  processId = 0;
+  pid_t pid = 0;
+  if (const int error = Spawn(commandLine, pid)) return error;
+  processId = static_cast<std::uint32_t>(pid);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   for (;;) {
-    if (!ProcessWindows(processId).empty()) return true;
-    // A child that ended is reaped here; any other process is only looked at.
-    int status = 0;
-    const pid_t pid = static_cast<pid_t>(processId);
-    const pid_t r = waitpid(pid, &status, WNOHANG);
-    if (r == pid || (r < 0 && kill(pid, 0) != 0 && errno == ESRCH)) return false;
-    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (!ProcessWindows(processId).empty()) return 0;
+    // Looked at without reaping it, so that its id cannot pass to another
+    // process before it is ended below.
+    siginfo_t info{};
+    if (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return ECHILD;
+    if (info.si_pid == pid || std::chrono::steady_clock::now() >= deadline) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  // The whole session: a program may have handed the start on to another.
+  kill(-pid, SIGKILL);
+  kill(pid, SIGKILL);
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  return ETIMEDOUT;
 }
 
 void CatchTerminationRequests() {

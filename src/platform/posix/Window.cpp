@@ -10,11 +10,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "platform/Locale.h"
 
@@ -32,9 +36,22 @@ constexpr std::uint32_t kKindProbe = 0;       // a finder checking that the wind
 constexpr std::uint32_t kKindCopyData = 0x004A;
 constexpr std::size_t kHeaderSize = 20;
 constexpr std::uint32_t kMaxData = 64u << 20;
-constexpr int kReplyTimeoutMs = 5000;
+// A peer has this long to send its whole frame, so that a slow or stuck one
+// cannot keep the window from the others for longer.
+constexpr int kPeerTimeoutMs = 5000;
+// Connections read at once; more wait in the listener's queue.
+constexpr std::size_t kMaxPeers = 256;
+
+using Clock = std::chrono::steady_clock;
 
 std::atomic<std::uint32_t> gSerial{0};
+
+int RemainingMs(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return static_cast<int>(std::clamp<std::int64_t>(left, 0, INT_MAX));
+}
+
+Clock::time_point After(int timeoutMs) { return Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0)); }
 
 // The per-user folder, created when missing; empty when it is not safe to use
 // (someone else's, open to others, or not a folder).
@@ -71,19 +88,19 @@ std::uint32_t GetU32(const char* p) {
   return v;
 }
 
-// Waits until fd is ready or the deadline (steady ms) passes.
-bool WaitFd(int fd, short events, int timeoutMs) {
+// Waits until fd is ready or the deadline passes.
+bool WaitFd(int fd, short events, Clock::time_point deadline) {
   pollfd p{fd, events, 0};
   for (;;) {
-    const int r = poll(&p, 1, timeoutMs);
+    const int r = poll(&p, 1, RemainingMs(deadline));
     if (r > 0) return true;
     if (r == 0 || errno != EINTR) return false;
   }
 }
 
-bool SendAll(int fd, const char* data, std::size_t size, int timeoutMs) {
+bool SendAll(int fd, const char* data, std::size_t size, Clock::time_point deadline) {
   while (size > 0) {
-    if (!WaitFd(fd, POLLOUT, timeoutMs)) return false;
+    if (!WaitFd(fd, POLLOUT, deadline)) return false;
     const ssize_t n = send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EINTR || errno == EAGAIN) continue;
@@ -95,9 +112,9 @@ bool SendAll(int fd, const char* data, std::size_t size, int timeoutMs) {
   return true;
 }
 
-bool ReceiveAll(int fd, char* data, std::size_t size, int timeoutMs) {
+bool ReceiveAll(int fd, char* data, std::size_t size, Clock::time_point deadline) {
   while (size > 0) {
-    if (!WaitFd(fd, POLLIN, timeoutMs)) return false;
+    if (!WaitFd(fd, POLLIN, deadline)) return false;
     const ssize_t n = recv(fd, data, size, MSG_DONTWAIT);
     if (n == 0) return false;
     if (n < 0) {
@@ -128,27 +145,45 @@ class Socket {
   int FFd;
 };
 
-// A connection to the window's socket, or -1.
+// One non-blocking attempt to connect to the window's socket: the descriptor,
+// or -1 with errno set. EAGAIN means the window lives but its queue of
+// waiting connections is full (it is busy, or not serving at all).
 int ConnectTo(WindowHandle window) {
   const std::string folder = WindowFolder();
   sockaddr_un address;
-  if (window == 0 || folder.empty() || !MakeAddress(folder + "/" + EntryName(window), address)) return -1;
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (window == 0 || folder.empty() || !MakeAddress(folder + "/" + EntryName(window), address)) {
+    errno = ENOENT;
+    return -1;
+  }
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return -1;
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 && errno != EINPROGRESS) {
+    const int error = errno;
     close(fd);
+    errno = error;
     return -1;
   }
   return fd;
 }
 
+// Connects before the deadline; a full queue is tried again until then.
+int ConnectBefore(WindowHandle window, Clock::time_point deadline) {
+  for (;;) {
+    const int fd = ConnectTo(window);
+    if (fd >= 0 || (errno != EAGAIN && errno != EINTR)) return fd;
+    if (Clock::now() >= deadline) return -1;
+    std::this_thread::sleep_for(std::min<Clock::duration>(std::chrono::milliseconds(10), deadline - Clock::now()));
+  }
+}
+
+// Never waits: a window whose queue is full lives too.
 bool Probe(WindowHandle window) {
   Socket s(ConnectTo(window));
-  if (s.Fd() < 0) return false;
+  if (s.Fd() < 0) return errno == EAGAIN;
   char header[kHeaderSize] = {};
   PutU32(header, kMagic);
   PutU32(header + 4, kKindProbe);
-  return SendAll(s.Fd(), header, sizeof header, kReplyTimeoutMs);
+  return SendAll(s.Fd(), header, sizeof header, Clock::now());
 }
 
 // Every registered window of the folder, optionally only those of one process.
@@ -187,12 +222,87 @@ std::vector<WindowInfo> ListWindows(bool oneProcess, std::uint32_t processId) {
 
 }  // namespace
 
+// A connection that is still sending its frame, or whose frame is whole.
+struct Peer {
+  enum class Frame { kPartial, kProbe, kWhole, kMalformed, kBroken };
+
+  Socket socket;
+  std::string bytes;  // received so far
+  Clock::time_point deadline;
+  Frame frame = Frame::kPartial;
+
+  // Reads what has arrived and classifies the frame.
+  void Read() {
+    char chunk[65536];
+    for (;;) {
+      const ssize_t n = recv(socket.Fd(), chunk, sizeof chunk, MSG_DONTWAIT);
+      if (n > 0) {
+        bytes.append(chunk, static_cast<std::size_t>(n));
+        if (Classify() != Frame::kPartial) return;
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n == 0 || errno != EAGAIN) frame = Frame::kBroken;  // ended or failed before its frame was whole
+      return;
+    }
+  }
+
+  Frame Classify() {
+    if (bytes.size() < 8) return frame;
+    const std::uint32_t magic = GetU32(bytes.data()), kind = GetU32(bytes.data() + 4);
+    if (magic == kMagic && kind == kKindProbe) return frame = Frame::kProbe;
+    if (magic != kMagic || kind != kKindCopyData) return frame = Frame::kMalformed;
+    if (bytes.size() < kHeaderSize) return frame;
+    const std::uint32_t size = GetU32(bytes.data() + 16);
+    if (size > kMaxData) return frame = Frame::kMalformed;
+    if (bytes.size() >= kHeaderSize + size) return frame = Frame::kWhole;
+    return frame;
+  }
+
+  // Best effort: four bytes fit into an unread connection at once.
+  void Reply(std::uint32_t value) {
+    char reply[4];
+    PutU32(reply, value);
+    SendAll(socket.Fd(), reply, sizeof reply, Clock::now());
+  }
+};
+
 struct MessageWindow::State {
   Socket listener;
   std::string socketPath;
   std::string infoPath;
   WindowHandle handle = 0;
   CopyDataHandler handler;
+  // Peers are read side by side, so a slow one holds up no other; the ones
+  // done reading wait in `done`, in the order they finished, for ServeOne.
+  std::vector<std::unique_ptr<Peer>> reading;
+  std::deque<std::unique_ptr<Peer>> done;
+
+  void Accept() {
+    while (reading.size() + done.size() < kMaxPeers) {
+      const int fd = accept4(listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (fd < 0) return;
+      auto peer = std::make_unique<Peer>();
+      peer->socket.Reset(fd);
+      peer->deadline = After(kPeerTimeoutMs);
+      reading.push_back(std::move(peer));
+    }
+  }
+
+  // Moves the peers that are done to `done`; a probe is just closed. A peer
+  // out of time counts as broken off.
+  void Sort() {
+    const Clock::time_point now = Clock::now();
+    std::vector<std::unique_ptr<Peer>> still;
+    for (std::unique_ptr<Peer>& peer : reading) {
+      if (peer->frame == Peer::Frame::kPartial && now >= peer->deadline) peer->frame = Peer::Frame::kBroken;
+      if (peer->frame == Peer::Frame::kPartial)
+        still.push_back(std::move(peer));
+      else if (peer->frame != Peer::Frame::kProbe)
+        done.push_back(std::move(peer));
+    }
+    reading = std::move(still);
+  }
 };
 
 MessageWindow::MessageWindow() = default;
@@ -211,7 +321,7 @@ int MessageWindow::Create(std::string_view className, std::string_view title, Co
   sockaddr_un address;
   if (!MakeAddress(state->socketPath, address)) return ENAMETOOLONG;
   unlink(state->socketPath.c_str());  // left by an earlier process of the same id
-  state->listener.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  state->listener.Reset(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (state->listener.Fd() < 0) return errno;
   if (bind(state->listener.Fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return errno;
   if (chmod(state->socketPath.c_str(), 0600) != 0 || listen(state->listener.Fd(), 64) != 0) {
@@ -245,30 +355,44 @@ WindowHandle MessageWindow::Handle() const { return FState ? FState->handle : 0;
 
 MessageWindow::Served MessageWindow::ServeOne(int timeoutMs) {
   if (!FState) return Served::kNothing;
-  pollfd p{FState->listener.Fd(), POLLIN, 0};
-  if (poll(&p, 1, timeoutMs) <= 0) return Served::kNothing;
-  Socket peer(accept4(FState->listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC));
-  if (peer.Fd() < 0) return Served::kNothing;
-  char header[kHeaderSize];
-  if (!ReceiveAll(peer.Fd(), header, 8, kReplyTimeoutMs)) return Served::kRejected;
-  if (GetU32(header) == kMagic && GetU32(header + 4) == kKindProbe) return Served::kNothing;
-  char reply[4] = {};
-  if (GetU32(header) != kMagic || GetU32(header + 4) != kKindCopyData ||
-      !ReceiveAll(peer.Fd(), header + 8, kHeaderSize - 8, kReplyTimeoutMs)) {
-    SendAll(peer.Fd(), reply, sizeof reply, kReplyTimeoutMs);
+  State& state = *FState;
+  const Clock::time_point deadline = After(timeoutMs);
+  while (state.done.empty()) {
+    std::vector<pollfd> fds;
+    const bool listening = state.reading.size() < kMaxPeers;
+    if (listening) fds.push_back({state.listener.Fd(), POLLIN, 0});
+    int wait = timeoutMs < 0 ? -1 : RemainingMs(deadline);
+    for (const auto& peer : state.reading) {
+      fds.push_back({peer->socket.Fd(), POLLIN, 0});
+      const int left = RemainingMs(peer->deadline);
+      wait = wait < 0 ? left : std::min(wait, left);
+    }
+    const int r = poll(fds.data(), fds.size(), wait);
+    if (r < 0) return Served::kNothing;  // a signal ends the wait
+    std::size_t at = listening ? 1 : 0;
+    for (const auto& peer : state.reading)
+      if (fds[at++].revents != 0) peer->Read();
+    if (listening && fds[0].revents != 0) state.Accept();
+    state.Sort();
+    if (state.done.empty() && timeoutMs >= 0 && Clock::now() >= deadline) return Served::kNothing;
+  }
+  const std::unique_ptr<Peer> peer = std::move(state.done.front());
+  state.done.pop_front();
+  if (peer->frame != Peer::Frame::kWhole) {
+    if (peer->frame == Peer::Frame::kMalformed) peer->Reply(0);
     return Served::kRejected;
   }
+  const char* header = peer->bytes.data();
   const std::uint64_t dataWord = GetU32(header + 8) | (static_cast<std::uint64_t>(GetU32(header + 12)) << 32);
-  const std::uint32_t size = GetU32(header + 16);
-  std::string data;
-  if (size > kMaxData) {
-    SendAll(peer.Fd(), reply, sizeof reply, kReplyTimeoutMs);
-    return Served::kRejected;
+  const std::string_view data(header + kHeaderSize, GetU32(header + 16));
+  std::uint32_t reply = 0;
+  try {
+    if (state.handler) reply = state.handler(dataWord, data);
+  } catch (...) {
+    peer->Reply(0);
+    throw;
   }
-  data.resize(size);
-  if (!ReceiveAll(peer.Fd(), data.data(), size, kReplyTimeoutMs)) return Served::kRejected;
-  PutU32(reply, FState->handler ? FState->handler(dataWord, data) : 0);
-  SendAll(peer.Fd(), reply, sizeof reply, kReplyTimeoutMs);
+  peer->Reply(reply);
   return Served::kMessage;
 }
 
@@ -293,9 +417,11 @@ std::vector<WindowInfo> ProcessWindows(std::uint32_t processId) {
 
 std::uint32_t WindowProcessId(WindowHandle window) { return static_cast<std::uint32_t>(window >> 32); }
 
-std::uint32_t SendCopyData(WindowHandle window, std::uint64_t dataWord, const void* data, std::size_t size) {
+std::uint32_t SendCopyData(WindowHandle window, std::uint64_t dataWord, const void* data, std::size_t size,
+                           int timeoutMs) {
   if (size > kMaxData) return 0;
-  Socket s(ConnectTo(window));
+  const Clock::time_point deadline = After(timeoutMs);
+  Socket s(ConnectBefore(window, deadline));
   if (s.Fd() < 0) return 0;
   char header[kHeaderSize];
   PutU32(header, kMagic);
@@ -304,9 +430,9 @@ std::uint32_t SendCopyData(WindowHandle window, std::uint64_t dataWord, const vo
   PutU32(header + 12, static_cast<std::uint32_t>(dataWord >> 32));
   PutU32(header + 16, static_cast<std::uint32_t>(size));
   char reply[4];
-  if (!SendAll(s.Fd(), header, sizeof header, kReplyTimeoutMs) ||
-      !SendAll(s.Fd(), static_cast<const char*>(data), size, kReplyTimeoutMs) ||
-      !ReceiveAll(s.Fd(), reply, sizeof reply, kReplyTimeoutMs))
+  if (!SendAll(s.Fd(), header, sizeof header, deadline) ||
+      !SendAll(s.Fd(), static_cast<const char*>(data), size, deadline) ||
+      !ReceiveAll(s.Fd(), reply, sizeof reply, deadline))
     return 0;
   return GetU32(reply);
 }

@@ -75,27 +75,28 @@ std::string ResolveProgram(const std::string& program) {
   return {};
 }
 
-// The process's standard handles as inheritable duplicates, which the child
-// alone receives; the originals may not be inheritable.
-class StandardHandles {
+// Inheritable handles of the null device for the child's standard handles,
+// which the child alone receives: it may outlive this process, so it must not
+// hold this process's own open.
+class NullHandles {
  public:
-  StandardHandles() {
-    const DWORD ids[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  NullHandles() {
+    SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
     for (int i = 0; i < 3; ++i) {
-      const HANDLE h = GetStdHandle(ids[i]);
-      if (h == nullptr || h == INVALID_HANDLE_VALUE ||
-          !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &FHandles[i], 0, TRUE, DUPLICATE_SAME_ACCESS)) {
+      FHandles[i] = CreateFileW(L"NUL", i == 0 ? GENERIC_READ : GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                &inheritable, OPEN_EXISTING, 0, nullptr);
+      if (FHandles[i] == INVALID_HANDLE_VALUE) {
         FHandles[i] = nullptr;
         continue;
       }
       FList.push_back(FHandles[i]);
     }
   }
-  ~StandardHandles() {
+  ~NullHandles() {
     for (HANDLE h : FList) CloseHandle(h);
   }
-  StandardHandles(const StandardHandles&) = delete;
-  StandardHandles& operator=(const StandardHandles&) = delete;
+  NullHandles(const NullHandles&) = delete;
+  NullHandles& operator=(const NullHandles&) = delete;
 
   HANDLE Get(int i) const { return FHandles[i]; }
   std::vector<HANDLE>& List() { return FList; }
@@ -104,6 +105,55 @@ class StandardHandles {
   HANDLE FHandles[3] = {};
   std::vector<HANDLE> FList;
 };
+
+// Starts the program; the process handle, or null with the error code.
+HANDLE Spawn(std::string_view commandLine, DWORD& processId, int& error) {
+  processId = 0;
+  error = 0;
+  const std::vector<std::string> parts = SplitCommandLine(commandLine);
+  const std::string file = parts.empty() || parts[0].empty() ? std::string() : ResolveProgram(parts[0]);
+  if (file.empty()) {
+    error = ERROR_FILE_NOT_FOUND;
+    return nullptr;
+  }
+  NullHandles standard;
+  STARTUPINFOEXA startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  std::vector<char> attributeBuffer;
+  const bool inherit = !standard.List().empty();
+  if (inherit) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    attributeBuffer.resize(size);
+    startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeBuffer.data());
+    if (!InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &size)) {
+      error = static_cast<int>(GetLastError());
+      return nullptr;
+    }
+    if (!UpdateProcThreadAttribute(startup.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                   standard.List().data(), standard.List().size() * sizeof(HANDLE), nullptr, nullptr)) {
+      error = static_cast<int>(GetLastError());
+      DeleteProcThreadAttributeList(startup.lpAttributeList);
+      return nullptr;
+    }
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = standard.Get(0);
+    startup.StartupInfo.hStdOutput = standard.Get(1);
+    startup.StartupInfo.hStdError = standard.Get(2);
+  }
+  std::string line(commandLine);
+  PROCESS_INFORMATION started{};
+  // A group of its own: the console's Ctrl+C for this program is not its.
+  const DWORD flags = CREATE_NEW_PROCESS_GROUP | (inherit ? EXTENDED_STARTUPINFO_PRESENT : 0);
+  const BOOL ok = CreateProcessA(file.c_str(), line.data(), nullptr, nullptr, inherit, flags, nullptr, nullptr,
+                                 &startup.StartupInfo, &started);
+  if (!ok) error = static_cast<int>(GetLastError());
+  if (inherit) DeleteProcThreadAttributeList(startup.lpAttributeList);
+  if (!ok) return nullptr;
+  CloseHandle(started.hThread);
+  processId = started.dwProcessId;
+  return started.hProcess;
+}
 
 }  // namespace
 
@@ -144,69 +194,34 @@ std::string ProgramFileName() {
 
 // The command line goes to the program as it was given, so the program splits
 // it by the same rules; the search for the program is done here, in the order
-// of the other platforms, rather than the system's.
-int StartProcess(std::string_view commandLine, std::uint32_t& processId) {
+// of the other platforms, rather than the system's. The system's wait for
+// input returns at once for a console program; the window check covers both
+// kinds.
+int StartWindowedProcess(std::string_view commandLine, int timeoutMs, std::uint32_t& processId) {
   processId = 0;
-  const std::vector<std::string> parts = SplitCommandLine(commandLine);
-  if (parts.empty() || parts[0].empty()) return ERROR_FILE_NOT_FOUND;
-  const std::string file = ResolveProgram(parts[0]);
-  if (file.empty()) return ERROR_FILE_NOT_FOUND;
-
-  StandardHandles standard;
-  STARTUPINFOEXA startup{};
-  startup.StartupInfo.cb = sizeof startup;
-  std::vector<char> attributeBuffer;
-  const bool inherit = !standard.List().empty();
-  if (inherit) {
-    SIZE_T size = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-    attributeBuffer.resize(size);
-    startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributeBuffer.data());
-    if (!InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &size))
-      return static_cast<int>(GetLastError());
-    if (!UpdateProcThreadAttribute(startup.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                   standard.List().data(), standard.List().size() * sizeof(HANDLE), nullptr, nullptr)) {
-      const DWORD error = GetLastError();
-      DeleteProcThreadAttributeList(startup.lpAttributeList);
-      return static_cast<int>(error);
-    }
-    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    startup.StartupInfo.hStdInput = standard.Get(0);
-    startup.StartupInfo.hStdOutput = standard.Get(1);
-    startup.StartupInfo.hStdError = standard.Get(2);
-  }
-  std::string line(commandLine);
-  PROCESS_INFORMATION started{};
-  const BOOL ok =
-      CreateProcessA(file.c_str(), line.data(), nullptr, nullptr, inherit, inherit ? EXTENDED_STARTUPINFO_PRESENT : 0,
-                     nullptr, nullptr, &startup.StartupInfo, &started);
-  const DWORD error = ok ? 0 : GetLastError();
-  if (inherit) DeleteProcThreadAttributeList(startup.lpAttributeList);
-  if (!ok) return static_cast<int>(error);
-  CloseHandle(started.hThread);
-  CloseHandle(started.hProcess);
-  processId = started.dwProcessId;
-  return 0;
-}
-
-// The system's own wait returns at once for a console program; the window
-// check below covers both kinds.
-bool WaitForInputIdle(std::uint32_t processId, int timeoutMs) {
-  const HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
-  if (!process) return !ProcessWindows(processId).empty();
-  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(timeoutMs < 0 ? 0 : timeoutMs);
-  ::WaitForInputIdle(process, static_cast<DWORD>(timeoutMs < 0 ? 0 : timeoutMs));
+  DWORD id = 0;
+  int error = 0;
+  const HANDLE process = Spawn(commandLine, id, error);
+  if (!process) return error;
+  processId = id;
+  const DWORD limit = static_cast<DWORD>(timeoutMs < 0 ? 0 : timeoutMs);
+  const ULONGLONG deadline = GetTickCount64() + limit;
+  ::WaitForInputIdle(process, limit);
   bool hasWindow = false;
   for (;;) {
-    if (!ProcessWindows(processId).empty()) {
+    if (!ProcessWindows(id).empty()) {
       hasWindow = true;
       break;
     }
     if (WaitForSingleObject(process, 0) == WAIT_OBJECT_0 || GetTickCount64() >= deadline) break;
     Sleep(10);
   }
+  if (!hasWindow) {
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 1000);
+  }
   CloseHandle(process);
-  return hasWindow;
+  return hasWindow ? 0 : WAIT_TIMEOUT;
 }
 
 void CatchTerminationRequests() {

@@ -14,7 +14,6 @@ namespace platform {
 
 namespace {
 
-constexpr UINT kSendTimeoutMs = 5000;
 // Asks a window to destroy itself on its own thread (DestroyWindow works only
 // there).
 constexpr UINT kDestroyRequest = WM_APP + 0x4B56;
@@ -183,7 +182,8 @@ std::uint32_t WindowProcessId(WindowHandle window) {
   return window && GetWindowThreadProcessId(ToHwnd(window), &processId) ? processId : 0;
 }
 
-std::uint32_t SendCopyData(WindowHandle window, std::uint64_t dataWord, const void* data, std::size_t size) {
+std::uint32_t SendCopyData(WindowHandle window, std::uint64_t dataWord, const void* data, std::size_t size,
+                           int timeoutMs) {
   if (!window || size > MAXDWORD) return 0;
   COPYDATASTRUCT copy{};
   copy.dwData = static_cast<ULONG_PTR>(dataWord);
@@ -191,7 +191,7 @@ std::uint32_t SendCopyData(WindowHandle window, std::uint64_t dataWord, const vo
   copy.lpData = const_cast<void*>(data);
   DWORD_PTR reply = 0;
   if (!SendMessageTimeoutA(ToHwnd(window), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy),
-                           SMTO_ABORTIFHUNG | SMTO_BLOCK, kSendTimeoutMs, &reply))
+                           SMTO_ABORTIFHUNG | SMTO_BLOCK, static_cast<UINT>(timeoutMs < 0 ? 0 : timeoutMs), &reply))
     return 0;
   return static_cast<std::uint32_t>(reply);
 }

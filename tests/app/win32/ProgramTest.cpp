@@ -11,6 +11,7 @@
 
 #include "../SampleLogs.h"
 #include "app/KvUpdaterView.h"
+#include "diagnostics/DispatcherProcess.h"
 #include "platform/CodePage.h"
 #include "support/TestSupport.h"
 
@@ -61,9 +62,9 @@ class ProgramTest : public ::testing::Test {
   }
 
   // Runs the copy with its configuration beside it; the report, and the exit code in `status`.
-  std::map<std::string, std::string> Run(const std::string& folder, DWORD& status) {
+  std::map<std::string, std::string> Run(const std::string& folder, DWORD& status, const std::string& moreLines = "") {
     WriteFile(dir.Native("bin/kestrova.ini"),
-              "[Kestrova]\r\nwebdocroot=" + dir.System("web") + "\r\naccesslog_dir=" + folder + "\r\n");
+              "[Kestrova]\r\nwebdocroot=" + dir.System("web") + "\r\naccesslog_dir=" + folder + "\r\n" + moreLines);
     const std::wstring report = Wide(dir.System("report.txt"));
     SetEnvironmentVariableW(L"KV_WINDOW_SELFTEST", report.c_str());
     std::wstring commandLine = L"\"" + Wide(dir.System("bin\\KvAccesslogUpdater.exe")) + L"\"";
@@ -163,6 +164,25 @@ TEST_F(ProgramTest, AnInvalidConfigurationEndsTheProgramWithItsReason) {
   // The window never showed, so it was never clicked.
   EXPECT_EQ(report.count("start.caption"), 0u);
   EXPECT_EQ(report.count("timeout"), 0u);
+}
+
+// An error of the system's own kind met at start reaches the dispatcher, in
+// the session the program opens and closes.
+TEST_F(ProgramTest, ErrorsAtStartReachTheDispatcher) {
+  const std::string out = dir.Native("dispatcher.jsonl");
+  testing_support::DispatcherProcess dispatcher(out, {}, dir.Native("dispatcher errors.txt"));
+  ASSERT_NE(dispatcher.Window(), 0u);
+  DWORD status = 0;
+  auto report = Run(dir.System("logs"), status, "java_home=" + dir.System("no java") + "\r\n");
+  EXPECT_EQ(status, 0u);
+  EXPECT_EQ(report["message1.text"], "config.iniが不正です\r\njava_homeフォルダが見つかりません");
+  const auto lines = testing_support::OutputLines(out);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(testing_support::JsonField(lines[0], "type"), "41");
+  const std::u8string text = u8"Error java_homeフォルダが見つかりません";
+  EXPECT_EQ(testing_support::JsonField(lines[1], "text"), std::string(text.begin(), text.end()));
+  EXPECT_EQ(testing_support::JsonField(lines[1], "app"), "KvAccesslogUpdater");
+  EXPECT_EQ(testing_support::JsonField(lines[2], "type"), "42");
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 //   record FILE SEMAPHORE ARGS...  writes "[arg]..." to FILE, and to FILE.handles
 //                                  whether the semaphore handle of that value
 //                                  and a standard error handle reached it
-//   sleep MS                       waits, without a window
+//   sleep MS [PIDFILE]             waits, without a window, after writing its
+//                                  process id to PIDFILE
 #include <windows.h>
 
 #include <fstream>
@@ -36,7 +37,8 @@ int ProgramMain(const std::vector<std::string>& args) {
             << (HasStandardError() ? "stderr" : "no stderr");
     return 0;
   }
-  if (args.size() == 2 && args[0] == "sleep") {
+  if ((args.size() == 2 || args.size() == 3) && args[0] == "sleep") {
+    if (args.size() == 3) std::ofstream(args[2], std::ios::binary) << GetCurrentProcessId();
     Sleep(static_cast<DWORD>(std::stoul(args[1])));
     return 0;
   }
