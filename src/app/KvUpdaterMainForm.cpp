@@ -229,7 +229,7 @@ class TLogRepair {
     if (FLog.GetInfo(now) != 0 || !SameFileState(FInfo, now)) throw Exception(ChangedText(FPath));
     if (int err = FLog.AllowOthers()) throw Exception(ReplaceErrorText(FPath, err));
     bool same = false;
-    if (int err = FFolder.Replace(FTempName, FName, FInfo, same)) throw Exception(ReplaceErrorText(FPath, err));
+    if (int err = FFolder.Replace(FTempName, FTemp, FName, FInfo, same)) throw Exception(ReplaceErrorText(FPath, err));
     // Another file took the name (a rotation): it stays, and so does the log.
     if (!same) throw Exception(ChangedText(FPath));
     FReplaced = true;

@@ -64,11 +64,13 @@ class Folder {
   // none. With expected, only while the name holds that file: another one is
   // left as it is.
   int Remove(const std::string& name, const FileInfo* expected = nullptr) const;
-  // Puts the file named from in the place of the one named to, only if to
-  // still holds the file expected identifies; same tells whether it did.
-  // Afterwards from holds the replaced file or nothing. When same is false
-  // nothing has changed.
-  int Replace(const std::string& from, const std::string& to, const FileInfo& expected, bool& same) const;
+  // Puts the file named from, which file has open, in the place of the one
+  // named to, only if to still holds the file expected identifies; same
+  // tells whether it did. Afterwards from holds the replaced file or nothing,
+  // and file is the file put in place, open for writing (Windows, whose
+  // replace cannot take an open file, opens it again through the folder).
+  // When same is false nothing has changed.
+  int Replace(const std::string& from, File& file, const std::string& to, const FileInfo& expected, bool& same) const;
   // Makes the folder's entries durable (POSIX: fsync of the folder).
   int Flush() const;
 

@@ -207,7 +207,7 @@ int Folder::Remove(const std::string& name, const FileInfo* expected) const {
   return errno;
 }
 
-int Folder::Replace(const std::string& from, const std::string& to, const FileInfo& expected, bool& same) const {
+int Folder::Replace(const std::string& from, File&, const std::string& to, const FileInfo& expected, bool& same) const {
   same = false;
   std::string nativeFrom, nativeTo;
   if (int err = NativeName(from, nativeFrom)) return err;

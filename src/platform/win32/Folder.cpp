@@ -163,18 +163,19 @@ int Folder::Lock(bool& busy) {
 
 int Folder::List(std::u16string_view pattern, std::vector<FolderEntry>& entries) const {
   entries.clear();
-  // The listing of the open folder itself, from its start.
+  // The listing of the open folder itself, through a handle of its own, from
+  // its start: a handle keeps what it listed (Wine), and the folder may have
+  // gained entries since.
+  HANDLE listing = ReOpenFile(FState->handle, FILE_LIST_DIRECTORY | SYNCHRONIZE, kShareAll, FILE_FLAG_BACKUP_SEMANTICS);
+  if (listing == INVALID_HANDLE_VALUE) return Failure();
   std::vector<std::uint64_t> buffer(8192);
   const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof buffer[0]);
-  FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
-  for (;;) {
-    if (!GetFileInformationByHandleEx(FState->handle, kind, buffer.data(), bytes)) {
+  for (bool first = true;; first = false) {
+    if (!GetFileInformationByHandleEx(listing, FileIdBothDirectoryInfo, buffer.data(), bytes)) {
       const DWORD err = GetLastError();
-      return err == ERROR_NO_MORE_FILES || (err == ERROR_FILE_NOT_FOUND && kind == FileIdBothDirectoryRestartInfo)
-                 ? 0
-                 : static_cast<int>(err);
+      CloseHandle(listing);
+      return err == ERROR_NO_MORE_FILES || (err == ERROR_FILE_NOT_FOUND && first) ? 0 : static_cast<int>(err);
     }
-    kind = FileIdBothDirectoryInfo;
     for (const unsigned char* at = reinterpret_cast<const unsigned char*>(buffer.data());;) {
       const auto& data = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
       const std::u16string name(reinterpret_cast<const char16_t*>(data.FileName), data.FileNameLength / 2);
@@ -253,7 +254,8 @@ int Folder::Remove(const std::string& name, const FileInfo* expected) const {
   return IsNotFound(err) ? 0 : err;
 }
 
-int Folder::Replace(const std::string& from, const std::string& to, const FileInfo& expected, bool& same) const {
+int Folder::Replace(const std::string& from, File& file, const std::string& to, const FileInfo& expected,
+                    bool& same) const {
   same = false;
   std::wstring wideFrom, wideTo;
   if (int err = WideName(from, wideFrom)) return err;
@@ -263,8 +265,22 @@ int Folder::Replace(const std::string& from, const std::string& to, const FileIn
   FileInfo now;
   if (int err = ExamineEntry(FState->base + wideTo, now)) return IsNotFound(err) ? 0 : err;
   if (!SameFile(now, expected)) return 0;
+  FileInfo made;
+  if (int err = file.GetInfo(made)) return err;
+  // The system's replace takes the new file only when nobody has it open.
+  if (int err = file.Close()) return err;
   if (int err = ReplacePath(FState->base + wideFrom, FState->base + wideTo)) return err;
   same = true;
+  HANDLE h = CreateFileW((FState->base + wideTo).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return Failure();
+  file.FHandle = reinterpret_cast<std::intptr_t>(h);
+  // Whatever took the name since the replace a moment ago is not written to.
+  if (int err = InfoOfHandle(h, now)) return err;
+  if (!SameFile(now, made)) {
+    file.Release();
+    return ERROR_FILE_INVALID;
+  }
   return 0;
 }
 
