@@ -170,8 +170,13 @@ class TLogRepair {
   void MakeTemporary() {
     if (int err = FFolder.Remove(FTempName)) throw EFCreateError(CreateErrorText(err));
     if (int err = FFolder.CreateExclusive(FTempName, FTemp)) throw EFCreateError(CreateErrorText(err));
+    if (int err = FTemp.GetInfo(FTempInfo)) {
+      // Made a moment ago in the folder this run holds: it is this repair's.
+      FTemp.Close();
+      static_cast<void>(FFolder.Remove(FTempName));
+      throw EFCreateError(CreateErrorText(err));
+    }
     FTempMade = true;
-    if (int err = FTemp.GetInfo(FTempInfo)) throw EFCreateError(CreateErrorText(err));
   }
 
   // Most logs need no correction (every run after the first meets only
