@@ -82,7 +82,8 @@ bool OpenRunFolder(const std::string& path, platform::Folder& folder) {
   // Two repairs of one folder would remove each other's temporary files
   // and replace each other's logs.
   bool busy = false;
-  if (int err = folder.Lock(busy)) throw Exception(SearchErrorText(folder.Path(), err));
+  if (int err = folder.Lock(busy))
+    throw Exception(WithError("フォルダ \"%s\" をロックできません. %s", folder.Path(), err));
   if (busy) throw Exception(Format("フォルダ \"%s\" は別の修正処理が実行中のため修正できません", {folder.Path()}));
   return true;
 }

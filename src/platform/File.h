@@ -40,14 +40,6 @@ int GetEntryInfo(const std::string& path, FileInfo& info);
 // Creates the folder and any missing parents; 0 when it exists afterwards.
 int CreateDirectories(const std::string& path);
 int DeleteFile(const std::string& path);
-// Fails when the target exists.
-int RenameFile(const std::string& from, const std::string& to);
-// One atomic step: afterwards the target is the renamed file, and at no moment
-// is there no file under the target's name.
-int ReplaceFile(const std::string& from, const std::string& to);
-// Makes the folder's entries durable (POSIX: fsync of the folder). Platforms
-// whose rename is already durable do nothing.
-int FlushDirectory(const std::string& folder);
 // Sets those of the three times that are given (null leaves one unchanged).
 int SetFileTimes(const std::string& path, const FileTime* creation, const FileTime* lastAccess,
                  const FileTime* lastWrite);

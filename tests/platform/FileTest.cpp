@@ -4,7 +4,6 @@
 #include <windows.h>
 // The system's names for its own functions, which the platform layer uses too.
 #undef DeleteFile
-#undef ReplaceFile
 #else
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -15,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -23,6 +23,7 @@
 #include "platform/DirectorySearch.h"
 #include "platform/Error.h"
 #include "platform/File.h"
+#include "platform/Folder.h"
 #include "platform/Path.h"
 #include "support/TestSupport.h"
 
@@ -36,7 +37,6 @@ namespace {
 using testing_support::Wide;
 
 constexpr int kFileExists = ERROR_FILE_EXISTS;
-constexpr int kRenameTargetExists = ERROR_ALREADY_EXISTS;
 constexpr int kNoSuchFile = ERROR_FILE_NOT_FOUND;
 
 // A handle of this process stands for another process: share modes are
@@ -55,7 +55,6 @@ bool MakeLink(const std::string& target, const std::string& link) {
 }
 #else
 constexpr int kFileExists = EEXIST;
-constexpr int kRenameTargetExists = EEXIST;
 constexpr int kNoSuchFile = ENOENT;
 
 bool MakeLink(const std::string& target, const std::string& link) { return symlink(target.c_str(), link.c_str()) == 0; }
@@ -177,16 +176,13 @@ TEST(File, ExclusiveCreationNeverFollowsOrReuses) {
   EXPECT_EQ(ReadFile(dir.Native("new")), "abc");
 }
 
-TEST(File, PlainRenameRefusesAnExistingTargetAndReplaceDoesNot) {
+TEST(File, ErrorsAreTheSystemsCodesAndTexts) {
   TempDir dir;
-  WriteFile(dir.Native("a"), "A");
-  WriteFile(dir.Native("b"), "B");
-  EXPECT_EQ(platform::RenameFile(dir.System("a"), dir.System("b")), kRenameTargetExists);
-  EXPECT_EQ(ReadFile(dir.Native("b")), "B");
-  EXPECT_EQ(platform::ReplaceFile(dir.System("a"), dir.System("b")), 0);
-  EXPECT_EQ(ReadFile(dir.Native("b")), "A");
-  EXPECT_EQ(platform::RenameFile(dir.System("b"), dir.System("c")), 0);
-  EXPECT_EQ(platform::RenameFile(dir.System("gone"), dir.System("d")), kNoSuchFile);
+  platform::File f;
+  const int err = f.OpenRead(dir.System("gone"), false);
+  EXPECT_EQ(err, kNoSuchFile);
+  EXPECT_TRUE(platform::IsNotFound(err));
+  EXPECT_FALSE(platform::IsNotFound(kFileExists));
 #ifdef _WIN32
   // The system's sentence without its line end and period, as callers
   // append their own.
@@ -221,7 +217,18 @@ TEST(File, ReadingRefusesAFileOpenForWriting) {
 
 TEST(File, ReplaceWaitsForABriefHolderAndGivesUpOnAPersistentOne) {
   TempDir dir;
-  WriteFile(dir.Native("new"), "N");
+  platform::Folder folder;
+  ASSERT_EQ(folder.Open(dir.System()), 0);
+  // A new file of the folder's own in place of the log, as the repair makes it.
+  auto replace = [&](const char* content) {
+    platform::File made, log;
+    platform::FileInfo expected;
+    EXPECT_EQ(folder.OpenRead("log", false, log, expected), 0);
+    EXPECT_EQ(folder.CreateExclusive("new", made), 0);
+    EXPECT_EQ(made.Write(content, 1), 0);
+    bool same = false;
+    return folder.Replace("new", made, "log", expected, same);
+  };
   WriteFile(dir.Native("log"), "O");
   // Held without FILE_SHARE_DELETE, as a virus scanner does for a moment.
   HANDLE held = OpenShared(dir.System("log"), GENERIC_READ, FILE_SHARE_READ);
@@ -230,16 +237,15 @@ TEST(File, ReplaceWaitsForABriefHolderAndGivesUpOnAPersistentOne) {
     std::this_thread::sleep_for(std::chrono::milliseconds(120));
     CloseHandle(held);
   });
-  const int brief = platform::ReplaceFile(dir.System("new"), dir.System("log"));
+  const int brief = replace("N");
   release.join();
   EXPECT_EQ(brief, 0);
   EXPECT_EQ(ReadFile(dir.Native("log")), "N");
 
-  WriteFile(dir.Native("new"), "M");
   held = OpenShared(dir.System("log"), GENERIC_READ, FILE_SHARE_READ);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   const auto start = std::chrono::steady_clock::now();
-  const int err = platform::ReplaceFile(dir.System("new"), dir.System("log"));
+  const int err = replace("M");
   const auto waited = std::chrono::steady_clock::now() - start;
   CloseHandle(held);
   EXPECT_TRUE(err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED) << err;
@@ -319,7 +325,7 @@ TEST(File, WritersOfAFileAreSeenEvenAfterItWasRenamedOver) {
   ASSERT_EQ(reader.OpenRead(dir.System("log"), false), 0);
   const int writer = open(dir.Native("log").c_str(), O_WRONLY | O_APPEND);
   ASSERT_GE(writer, 0);
-  ASSERT_EQ(platform::ReplaceFile(dir.System("new"), dir.System("log")), 0);
+  ASSERT_EQ(rename(dir.Native("new").c_str(), dir.Native("log").c_str()), 0);
   EXPECT_TRUE(reader.OthersWriting());
   EXPECT_EQ(write(writer, "z", 1), 1);
   close(writer);

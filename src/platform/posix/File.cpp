@@ -149,28 +149,6 @@ int CreateDirectories(const std::string& path) {
 
 int DeleteFile(const std::string& path) { return unlink(ToNativePath(path).c_str()) == 0 ? 0 : errno; }
 
-int RenameFile(const std::string& from, const std::string& to) {
-  const std::string a = ToNativePath(from), b = ToNativePath(to);
-  if (renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return errno;
-  // File systems without RENAME_NOREPLACE: a hard link fails on an existing target too.
-  if (link(a.c_str(), b.c_str()) != 0) return errno;
-  return unlink(a.c_str()) == 0 ? 0 : errno;
-}
-
-int ReplaceFile(const std::string& from, const std::string& to) {
-  return rename(ToNativePath(from).c_str(), ToNativePath(to).c_str()) == 0 ? 0 : errno;
-}
-
-int FlushDirectory(const std::string& folder) {
-  const std::string native = ToNativePath(folder);
-  int fd = open(native.empty() ? "." : native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  int result = fsync(fd) == 0 ? 0 : errno;
-  close(fd);
-  return result;
-}
-
 int SetFileTimes(const std::string& path, const FileTime*, const FileTime* lastAccess, const FileTime* lastWrite) {
   // POSIX keeps no settable creation time; it is left as it is.
   timespec times[2] = {ToTimespec(lastAccess), ToTimespec(lastWrite)};

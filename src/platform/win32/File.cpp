@@ -7,7 +7,6 @@
 
 // The platform's names for its own functions, which this layer also uses.
 #undef DeleteFile
-#undef ReplaceFile
 
 namespace platform {
 
@@ -174,12 +173,6 @@ int DeletePath(const std::wstring& wide) {
   return again;
 }
 
-int RenameFile(const std::string& from, const std::string& to) {
-  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), 0) ? 0 : Failure();
-}
-
-int ReplaceFile(const std::string& from, const std::string& to) { return ReplacePath(Wide(from), Wide(to)); }
-
 int ReplacePath(const std::wstring& a, const std::wstring& b) {
   // A virus scanner or indexer holds a new file for a moment: the errors it
   // causes are retried a few times with a growing pause.
@@ -203,10 +196,6 @@ int ReplacePath(const std::wstring& a, const std::wstring& b) {
     Sleep(static_cast<DWORD>(50 * attempt));
   }
 }
-
-// The file system journals the folder's entries with the rename, so there is
-// nothing left to flush.
-int FlushDirectory(const std::string&) { return 0; }
 
 int SetFileTimes(const std::string& path, const FileTime* creation, const FileTime* lastAccess,
                  const FileTime* lastWrite) {
