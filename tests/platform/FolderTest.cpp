@@ -211,23 +211,3 @@ TEST_F(FolderTest, OneHolderAtATime) {
   ASSERT_EQ(second.Lock(busy), 0);
   EXPECT_FALSE(busy);
 }
-
-#ifndef _WIN32
-// The folder moved and a link (or another folder) put at its path: the open
-// folder is still the one worked in.
-TEST_F(FolderTest, StaysTheFolderItWasWhenItsPathChanges) {
-  TempDir elsewhere;
-  WriteFile(dir.Native("mine.log"), "mine");
-  WriteFile(elsewhere.Native("theirs.log"), "theirs");
-  const std::string moved = dir.Native() + ".moved";
-  ASSERT_EQ(rename(dir.Native().c_str(), moved.c_str()), 0);
-  ASSERT_EQ(symlink(elsewhere.Native().c_str(), dir.Native().c_str()), 0);
-  EXPECT_EQ(Listed(folder, u"*.log"), (std::map<std::string, std::string>{{"mine.log", "file"}}));
-  platform::File file;
-  ASSERT_EQ(folder.CreateExclusive("new.log", file), 0);
-  EXPECT_TRUE(Exists(moved + "/new.log"));
-  EXPECT_FALSE(Exists(elsewhere.Native("new.log")));
-  unlink(dir.Native().c_str());
-  ASSERT_EQ(rename(moved.c_str(), dir.Native().c_str()), 0);
-}
-#endif

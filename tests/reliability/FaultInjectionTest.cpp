@@ -55,8 +55,7 @@ const Fault kErrors[] = {
     {"renameat2", "error=EACCES"}, {"renameat2", "error=EINVAL"}, {"renameat", "error=EXDEV"},
     {"fchmod", "error=EPERM"},     {"fchown", "error=EPERM"},     {"fchown", "error=EIO"},
     {"utimensat", "error=EPERM"},  {"getdents64", "error=EIO"},   {"statx", "error=EIO"},
-    {"statx", "error=EACCES"},     {"unlinkat", "error=EIO"},     {"unlinkat", "error=EACCES"},
-    {"flock", "error=ENOLCK"},
+    {"unlinkat", "error=EIO"},     {"unlinkat", "error=EACCES"},  {"flock", "error=ENOLCK"},
 };
 
 const char* const kKillPoints[] = {"openat", "read",   "write",     "fsync",    "fdatasync",
