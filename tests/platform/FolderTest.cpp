@@ -103,10 +103,17 @@ TEST_F(FolderTest, OnlyRegularFilesAreOpenedAndNamesStayInTheFolder) {
     bool refused;  // an error rather than an entry that is not a file
   };
   const Case cases[] = {
-      {"a.log", true, false},     {"sub", false, false},           {"missing.log", false, true},   {"", false, true},
-      {"..", false, true},        {"sub\\inner.log", false, true}, {"sub/inner.log", false, true},
+      {"a.log", true, false},
+      {"sub", false, false},
+      {"missing.log", false, true},
+      {"", false, true},
+      {"..", false, true},
+      {"sub\\inner.log", false, true},
+      {"sub/inner.log", false, true},
+      {std::string("a.log\0x", 7), false, true},
 #ifndef _WIN32
-      {"link.log", false, false}, {"fifo.log", false, false},
+      {"link.log", false, false},
+      {"fifo.log", false, false},
 #endif
   };
   for (const Case& c : cases) {

@@ -24,7 +24,8 @@ constexpr unsigned kStatMask = STATX_BASIC_STATS | STATX_BTIME;
 // no entry of the folder itself or that the system form does not hold.
 int NativeName(const std::string& name, std::string& native) {
   const std::u16string wide = ToWide(name);
-  if (wide.empty() || wide == u"." || wide == u".." || wide.find_first_of(u"/\\\uFFFD") != std::u16string::npos)
+  if (wide.empty() || wide == u"." || wide == u".." || wide.find_first_of(u"/\\\uFFFD") != std::u16string::npos ||
+      wide.find(u'\0') != std::u16string::npos)
     return EINVAL;
   native = SystemCodePage() == kCodePageUtf8 ? name : WideToUtf8(wide);
   return 0;

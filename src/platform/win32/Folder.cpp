@@ -25,7 +25,8 @@ constexpr char16_t kNotInAName[] = u"\\/:\uFFFD";
 // no entry of the folder itself or that the system form does not hold.
 int WideName(const std::string& name, std::wstring& wide) {
   const std::u16string w = ToWide(name);
-  if (w.empty() || w == u"." || w == u".." || w.find_first_of(kNotInAName) != std::u16string::npos)
+  if (w.empty() || w == u"." || w == u".." || w.find_first_of(kNotInAName) != std::u16string::npos ||
+      w.find(u'\0') != std::u16string::npos)
     return ERROR_INVALID_NAME;
   wide.assign(w.begin(), w.end());
   return 0;
