@@ -5,12 +5,10 @@
 
 #include "base/Exception.h"
 #include "base/Format.h"
-#include "common/RsFileUtil.h"
 #include "common/RsUtil.h"
 #include "csv/RsCsvUtil.h"
 #include "platform/BackgroundFile.h"
 #include "platform/CodePage.h"
-#include "platform/DirectorySearch.h"
 #include "platform/Error.h"
 #include "platform/Locale.h"
 #include "platform/Path.h"
@@ -22,23 +20,27 @@ constexpr std::size_t kCopyBuffer = 1 << 20;
 constexpr std::string_view kTag = "INFO\t";
 constexpr std::string_view kTagLower = "info\t";
 constexpr std::size_t kPrefixLength = 26;
+constexpr std::u16string_view kLogPattern = u"*.log";
 // How long the repair waits for writers of a replaced log to let go of it.
 constexpr std::chrono::seconds kWriterWait{10};
 
-std::string WriteErrorText(const std::string& path, int err) {
-  return Format("ファイル \"%s\" に書き込めません. %s", {path, platform::ErrorText(err)});
+std::string WithError(const char* format, const std::string& path, int err) {
+  return Format(format, {path, platform::ErrorText(err)});
 }
 
-// The folder part of a system path, for flushing the folder after a rename.
-std::string FolderOf(const std::string& path) {
-  std::u16string wide = platform::ToWide(path);
-  std::size_t cut = wide.find_last_of(u'\\');
-  return cut == std::u16string::npos ? std::string() : platform::FromWide(wide.substr(0, cut + 1));
+std::string WriteErrorText(const std::string& path, int err) {
+  return WithError("ファイル \"%s\" に書き込めません. %s", path, err);
+}
+
+std::string ReplaceErrorText(const std::string& path, int err) {
+  return WithError("ファイル \"%s\" を置き換えできません. %s", path, err);
 }
 
 std::string SearchErrorText(const std::string& folder, int err) {
-  return Format("フォルダ \"%s\" を検索できません. %s", {folder, platform::ErrorText(err)});
+  return WithError("フォルダ \"%s\" を検索できません. %s", folder, err);
 }
+
+std::string ChangedText(const std::string& path) { return Format("ファイル \"%s\" は修正中に変更されました", {path}); }
 
 // The correction rule: the first field begins with the tag, in any case.
 bool HasTag(std::string_view first) {
@@ -61,14 +63,48 @@ bool SameFileState(const platform::FileInfo& a, const platform::FileInfo& b) {
          a.volume == b.volume;
 }
 
+// The last-write time a replaced log keeps: its old one, to the millisecond.
+platform::FileTime KeptTime(const platform::FileInfo& info) { return info.lastWriteTime - info.lastWriteTime % 10000; }
+
+// Only regular files are logs: a folder, FIFO or device named *.log is none
+// (reading a FIFO would hang the run), and neither is a link, which would
+// lead the repair out of the folder. An entry that could not be examined
+// may be one.
+bool IsLog(const platform::FolderEntry& entry) { return entry.error || entry.info.isRegular; }
+
+// Opens the folder of a run and takes it for this run alone; false for a
+// folder that is gone, which counts as empty.
+bool OpenRunFolder(const std::string& path, platform::Folder& folder) {
+  if (int err = folder.Open(path)) {
+    if (!platform::DirectoryExists(path)) return false;
+    throw Exception(SearchErrorText(platform::ShownPath(path), err));
+  }
+  // Two repairs of one folder would remove each other's temporary files
+  // and replace each other's logs.
+  bool busy = false;
+  if (int err = folder.Lock(busy))
+    throw Exception(WithError("フォルダ \"%s\" をロックできません. %s", folder.Path(), err));
+  if (busy) throw Exception(Format("フォルダ \"%s\" は別の修正処理が実行中のため修正できません", {folder.Path()}));
+  return true;
+}
+
+// The folder's entries named like logs; a listing cut short would leave the
+// rest of the folder unrepaired.
+std::vector<platform::FolderEntry> ListLogs(const platform::Folder& folder) {
+  std::vector<platform::FolderEntry> entries;
+  if (int err = folder.List(kLogPattern, entries)) throw Exception(SearchErrorText(folder.Path(), err));
+  return entries;
+}
+
 // Appends to the replaced file what was written to the old one beyond the
 // size that was read, as it stands, so that the next run corrects it. A
-// writer that opened the old file before the rename may still write to it:
-// the copy goes on until nobody has the old file open for writing, as far as
-// the platform can tell, or until the wait is over (abandoned).
-int CarryOverAppended(platform::File& old, std::uint64_t copied, const std::string& target, bool& abandoned) {
+// writer that opened the old file before the replace may still write to
+// it: the copy goes on until nobody has the old file open for writing, as
+// far as the platform can tell, or until the wait is over (abandoned). Each
+// piece goes to the end the new file has at that moment, behind what its
+// own writers added meanwhile.
+int CarryOverAppended(platform::File& old, std::uint64_t copied, platform::File& out, bool& abandoned) {
   const auto deadline = std::chrono::steady_clock::now() + kWriterWait;
-  platform::File out;
   std::unique_ptr<char[]> buffer;
   for (;;) {
     // Asked before the copy, so that what a writer wrote before it let go
@@ -77,71 +113,170 @@ int CarryOverAppended(platform::File& old, std::uint64_t copied, const std::stri
     platform::FileInfo now;
     if (int err = old.GetInfo(now)) return err;
     if (now.size > copied) {
-      if (!out.IsOpen()) {
-        if (int err = out.OpenReadWrite(target)) return err;
-        if (int err = out.SeekToEnd()) return err;
-        buffer.reset(new char[kCopyBuffer]);
-      }
+      if (!buffer) buffer.reset(new char[kCopyBuffer]);
       if (int err = old.SeekTo(copied)) return err;
       for (std::size_t got = 1; got > 0; copied += got) {
         if (int err = old.Read(buffer.get(), kCopyBuffer, got)) return err;
-        if (int err = out.Write(buffer.get(), got)) return err;
+        if (int err = out.Append(buffer.get(), got)) return err;
       }
     }
     abandoned = writing && std::chrono::steady_clock::now() >= deadline;
     if (!writing || abandoned) break;
     platform::SleepMs(1);
   }
-  if (!out.IsOpen()) return 0;
-  if (int err = out.Flush()) return err;
-  return out.Close();
+  return buffer ? out.Flush() : 0;
 }
 
-// Walks the log files directly in a folder, in the order the search returns
-// them; the search is closed when the walk is destroyed.
-class TLogFileWalk {
+// The repair of one log, in stages: open and examine; check; rewrite into
+// the temporary file; keep access and time; verify and replace; carry over.
+// The log is opened once, and everything about it comes from that open file.
+class TLogRepair {
  public:
-  explicit TLogFileWalk(const std::string& folder) : FFolder(folder) {
-    // The trailing delimiter is tested on characters: a double-byte
-    // character may end in the byte of '\'.
-    std::u16string pattern = platform::ToWide(folder);
-    if (pattern.empty() || pattern.back() != u'\\') {
-      pattern += u'\\';
-      FFolder += '\\';
+  TLogRepair(const platform::Folder& folder, const std::string& name)
+      : FFolder(folder),
+        FName(name),
+        FTempName(name + ".temp"),
+        FPath(folder.PathOf(name)),
+        FTempPath(folder.PathOf(FTempName)) {}
+  ~TLogRepair() {
+    // After a failure only what this repair made goes, and only while the
+    // temporary name still holds it: the unused temporary file, or after
+    // the replace the old log.
+    if (!FTempMade) return;
+    FTemp.Close();
+    static_cast<void>(FFolder.Remove(FTempName, FReplaced ? &FInfo : &FTempInfo));
+  }
+  TLogRepair(const TLogRepair&) = delete;
+  TLogRepair& operator=(const TLogRepair&) = delete;
+
+  const std::string& Path() const { return FPath; }
+  const platform::FileInfo& Info() const { return FInfo; }
+  bool Replaced() const { return FReplaced; }
+
+  // Opens the log refusing other writers, never through a link and never
+  // waiting on what the entry may have become.
+  void Open() {
+    if (int err = FFolder.OpenRead(FName, true, FLog, FInfo)) {
+      if (platform::IsNotFound(err))
+        throw Exception("CSVFileNameに指定したファイルが存在しません.CSVFilename=" + FPath);
+      throw EFOpenError(Format("ファイル \"%s\". %s は開けません", {FPath, platform::ErrorText(err)}));
     }
-    FOpen = FSearch.Open(pattern + u"*.log");
-    // A folder that is gone counts as empty; one that is there but cannot be
-    // searched must not pass for an empty folder and end the run as done.
-    if (!FOpen) {
-      const int err = platform::LastError();
-      if (platform::DirectoryExists(folder)) throw Exception(SearchErrorText(folder, err));
-    }
+    // A link, FIFO or folder put in the log's place since it was listed.
+    if (!FLog.IsOpen()) throw Exception(ChangedText(FPath));
   }
 
-  // The full path of the next log file; false when there is none.
-  bool Next(std::string& path) {
-    platform::DirectoryEntry entry;
-    while (FOpen && FSearch.Next(entry)) {
-      // Only regular files are log files: a folder, FIFO or device named
-      // *.log is not one, and reading a FIFO would hang the run.
-      if (entry.name == u"." || entry.name == u".." || entry.isDirectory) continue;
-      std::string name = platform::FromWide(entry.name);
-      // A name the system code page cannot hold would reach the repair as
-      // another name ('?' in place of a character), which names no file or,
-      // worse, a different one.
-      if (entry.name.find(u'\uFFFD') != std::u16string::npos || platform::ToWide(name) != entry.name) continue;
-      path = FFolder + name;
-      return true;
+  // Whatever stands under the temporary name belongs to no live repair (the
+  // folder is this run's): an earlier run's leftover or a planted link is
+  // removed, never followed, and the file is made anew.
+  void MakeTemporary() {
+    if (int err = FFolder.Remove(FTempName)) throw EFCreateError(CreateErrorText(err));
+    if (int err = FFolder.CreateExclusive(FTempName, FTemp)) throw EFCreateError(CreateErrorText(err));
+    if (int err = FTemp.GetInfo(FTempInfo)) {
+      // Made a moment ago in the folder this run holds: it is this repair's.
+      FTemp.Close();
+      static_cast<void>(FFolder.Remove(FTempName));
+      throw EFCreateError(CreateErrorText(err));
     }
-    // A search cut short would leave the rest of the folder unrepaired.
-    if (FOpen && FSearch.Error()) throw Exception(SearchErrorText(FFolder, FSearch.Error()));
-    return false;
+    FTempMade = true;
+  }
+
+  // Most logs need no correction (every run after the first meets only
+  // repaired ones): a scan that stops at the first record to correct, and
+  // writes nothing, settles those.
+  bool NeedsRepair() {
+    TCsvLoader scan;
+    scan.SetDelimiter(44);
+    scan.SetQuoteChar(34);
+    return scan.FindRecord(FLog, FPath, HasTag);
+  }
+
+  // Every record goes to the temporary file in the canonical form, in large
+  // checked writes made behind the rewrite, which meanwhile fills the next
+  // block. The disk starts on each few MiB at once, so the flush later
+  // waits only for the tail.
+  void Rewrite(const TCsvLoader::TFirstFieldCut& cut) {
+    constexpr std::size_t kStartFlushEvery = 8 << 20;
+    TCsvLoader loader;
+    loader.SetDelimiter(44);
+    loader.SetQuoteChar(34);
+    loader.SetSkipFirstLine(false);
+    // After the loader, so that the block being written is done before the
+    // loader's buffers go.
+    platform::WriteBehind writer(FTemp, kStartFlushEvery);
+    loader.RewriteQuoted(FLog, FPath, cut, [&](const char* data, std::size_t size) {
+      if (int err = writer.Write(data, size)) throw EWriteError(WriteErrorText(FTempPath, err));
+    });
+    if (int err = writer.Wait()) throw EWriteError(WriteErrorText(FTempPath, err));
+    FReachedEnd = loader.ReachedEnd();
+  }
+
+  // The temporary file takes the log's owner, group, mode and last-write
+  // time, and is on the disk, before it takes the log's place.
+  void KeepAccessAndTime() {
+    // Replacing a log whose reading stopped at a NUL byte would drop all
+    // that follows it.
+    if (!FReachedEnd) throw Exception(Format("ファイル \"%s\" にNUL文字があるため修正できません", {FPath}));
+    bool kept = false;
+    if (int err = FTemp.CopyAccessFrom(FInfo, kept)) throw EWriteError(WriteErrorText(FTempPath, err));
+    // The log's writers (the server) may no longer be able to write to a
+    // log that changed hands.
+    if (!kept) throw Exception(Format("ファイル \"%s\" の所有者を保てないため修正できません", {FPath}));
+    const platform::FileTime lastWrite = KeptTime(FInfo);
+    if (int err = FTemp.SetTimes(nullptr, nullptr, &lastWrite))
+      throw Exception(WithError("ファイル \"%s\" の更新日時を設定できません. %s", FPath, err));
+    if (int err = FTemp.Flush()) throw EWriteError(WriteErrorText(FTempPath, err));
+  }
+
+  // Puts the repaired file in place only if the log did not change while it
+  // was read and its name still holds it; the old log stays open, so that
+  // what a writer appends to it at the last moment can be carried over.
+  void Replace() {
+    platform::FileInfo now;
+    if (FLog.GetInfo(now) != 0 || !SameFileState(FInfo, now)) throw Exception(ChangedText(FPath));
+    if (int err = FLog.AllowOthers()) throw Exception(ReplaceErrorText(FPath, err));
+    bool same = false;
+    if (int err = FFolder.Replace(FTempName, FTemp, FName, FInfo, same)) throw Exception(ReplaceErrorText(FPath, err));
+    // Another file took the name (a rotation): it stays, and so does the log.
+    if (!same) throw Exception(ChangedText(FPath));
+    FReplaced = true;
+    if (int err = FFolder.Flush()) throw Exception(ReplaceErrorText(FPath, err));
+  }
+
+  // What was appended to the old log after it was read goes to the end of
+  // the new one, through the temporary file's handle, which is the new log now.
+  void CarryOver() {
+    bool abandoned = false;
+    if (int err = CarryOverAppended(FLog, FInfo.size, FTemp, abandoned)) throw Exception(ReplaceErrorText(FPath, err));
+    // What the writer adds from now on goes to the old file, which nobody
+    // will see again.
+    if (abandoned) throw Exception(Format("ファイル \"%s\" は置き換えた後も古いファイルに書き込まれています", {FPath}));
+  }
+
+  // Closes the files and removes what the temporary name holds: the unused
+  // temporary file, or after the replace the old log. A run that leaves it
+  // behind must not report success.
+  void Finish() {
+    const int closed = FTemp.Close();
+    if (closed && FReplaced) throw Exception(ReplaceErrorText(FPath, closed));
+    if (int err = FFolder.Remove(FTempName, FReplaced ? &FInfo : &FTempInfo))
+      throw Exception(WithError("ファイル \"%s\" を削除できません. %s", FTempPath, err));
+    FTempMade = false;
   }
 
  private:
-  std::string FFolder;  // with its trailing delimiter
-  platform::DirectorySearch FSearch;
-  bool FOpen = false;
+  std::string CreateErrorText(int err) const {
+    return Format("ファイル \"%s\". %s を作成できません", {FTempPath, platform::ErrorText(err)});
+  }
+
+  const platform::Folder& FFolder;
+  const std::string FName, FTempName, FPath, FTempPath;
+  platform::File FLog;
+  platform::FileInfo FInfo;  // the log as it was opened
+  platform::File FTemp;      // the temporary file, after the replace the new log
+  platform::FileInfo FTempInfo;
+  bool FTempMade = false;
+  bool FReachedEnd = true;
+  bool FReplaced = false;
 };
 
 }  // namespace
@@ -201,7 +336,12 @@ void TKvAccesslogUpdaterForm::btnExecuteClick() {
   bool failed = false;
   try {
     RepairAllFiles();
-    if (!FStopRequested) FView->ShowMessage("完了しました");
+    // Logs the run could not take are named below: the repair is not
+    // complete while they stay as they are.
+    if (!FStopRequested) {
+      const std::string notTaken = NotTakenText();
+      FView->ShowMessage(notTaken.empty() ? "完了しました" : "完了しました\r\n" + notTaken);
+    }
   } catch (const std::exception& e) {
     failed = true;
     error = e.what();
@@ -221,22 +361,47 @@ void TKvAccesslogUpdaterForm::btnStopClick() {
   FView->SetVisible(TKvControl::lbProgress2, false);
 }
 
-int TKvAccesslogUpdaterForm::CountLogFiles(const std::string& Folder) {
+int TKvAccesslogUpdaterForm::CountLogFiles(const platform::Folder& Folder) {
   int count = 0;
-  TLogFileWalk walk(Folder);
-  for (std::string path; walk.Next(path);) ++count;
+  for (const platform::FolderEntry& entry : ListLogs(Folder)) count += IsLog(entry) && entry.exact;
   return count;
 }
 
 void TKvAccesslogUpdaterForm::RepairAllFiles() {
-  const std::string folder = FFolder;
-  const int total = CountLogFiles(folder);
+  const std::string path = FFolder;
+  FOutcomes.clear();
+  // Opened once: the run works in this folder to its end, whatever its path
+  // comes to name meanwhile.
+  platform::Folder folder;
+  const bool present = OpenRunFolder(path, folder);
+  const int total = present ? CountLogFiles(folder) : 0;
   int updated = 0;
   int checked = 0;
   ShowProgress(0, 0, total);
-  TLogFileWalk walk(folder);
-  for (std::string path; walk.Next(path);) {
-    RepairFile(path, updated);
+  if (!present) return;
+  for (const platform::FolderEntry& entry : ListLogs(folder)) {
+    if (!IsLog(entry)) continue;
+    if (!entry.exact) {
+      // The name the system form gives it would name another entry, or leave
+      // the folder: the log stays as it is, and the run says so at its end.
+      TKvLogOutcome outcome;
+      outcome.kind = TKvLogOutcome::TKind::NotTaken;
+      outcome.path = folder.PathOf(entry.name);
+      outcome.message = Format("ファイル \"%s\" はファイル名を扱えないため修正できません", {outcome.path});
+      outcome.size = entry.info.size;
+      outcome.lastWrite = FileTimeToDateTime(entry.info.lastWriteTime);
+      FOutcomes.push_back(std::move(outcome));
+      continue;
+    }
+    if (entry.error) {
+      TKvLogOutcome outcome;
+      outcome.kind = TKvLogOutcome::TKind::Failed;
+      outcome.path = folder.PathOf(entry.name);
+      outcome.message = WithError("ファイル \"%s\" を調べられません. %s", outcome.path, entry.error);
+      FOutcomes.push_back(outcome);
+      throw Exception(outcome.message);
+    }
+    RepairFile(folder, entry.name, updated);
     ++checked;
     ShowProgress(checked, updated, total);
     if (FStopRequested) break;
@@ -249,118 +414,71 @@ void TKvAccesslogUpdaterForm::ShowProgress(int Checked, int Updated, int Total) 
   FView->ProcessMessages();
 }
 
+std::string TKvAccesslogUpdaterForm::NotTakenText() const {
+  std::string text;
+  for (const TKvLogOutcome& outcome : FOutcomes) {
+    if (outcome.kind != TKvLogOutcome::TKind::NotTaken) continue;
+    if (!text.empty()) text += "\r\n";
+    text += outcome.message;
+  }
+  return text;
+}
+
 std::size_t TKvAccesslogUpdaterForm::RepairRecord(std::string_view First) {
   if (!HasTag(First)) return 0;
   FFileChanged = true;
+  ++FCorrected;
   return kPrefixLength;
 }
 
 void TKvAccesslogUpdaterForm::RepairFile(const std::string& FileName, int& UpdatedCount) {
-  // A link is repaired through: the file it names is rewritten in its own
-  // folder, and the link stays a link.
-  std::string target = FileName;
-  if (platform::IsSymbolicLink(FileName)) {
-    std::string resolved = platform::ResolveLinks(FileName);
-    if (!resolved.empty()) target = resolved;
+  // The folder is the path up to the last delimiter, found on characters:
+  // the second byte of a double-byte character may be the byte of '\'.
+  std::size_t cut = std::string::npos;
+  for (std::size_t i = 0; i < FileName.size(); ++i) {
+    const auto c = static_cast<unsigned char>(FileName[i]);
+    if (platform::IsLeadByte(c))
+      ++i;
+    else if (c == '\\' || c == '/')
+      cut = i;
   }
-  const std::string tempName = target + ".temp";
+  const bool inFolder = cut != std::string::npos;
+  platform::Folder folder;
+  if (!OpenRunFolder(inFolder ? FileName.substr(0, cut + 1) : ".", folder))
+    throw Exception("CSVFileNameに指定したファイルが存在しません.CSVFilename=" + platform::ShownPath(FileName));
+  RepairFile(folder, inFolder ? FileName.substr(cut + 1) : FileName, UpdatedCount);
+}
+
+void TKvAccesslogUpdaterForm::RepairFile(const platform::Folder& Folder, const std::string& Name, int& UpdatedCount) {
   FFileChanged = false;
-  const TDateTime oldTime = GetFileTimeOf(target, 1);
-  platform::FileInfo before;
-  const bool haveBefore = platform::GetFileInfo(target, before) == 0;
-
-  // Never follow or reuse what stands under the temporary name: an earlier
-  // run's file or a planted link is removed, then the file is made anew.
-  platform::DeleteFile(tempName);
-  platform::File temp;
-  if (int err = temp.CreateExclusive(tempName))
-    throw EFCreateError(Format("ファイル \"%s\". %s を作成できません", {tempName, platform::ErrorText(err)}));
-
+  FCorrected = 0;
+  TKvLogOutcome outcome;
+  outcome.path = Folder.PathOf(Name);
   try {
-    // Most files need no correction (every run after the first meets only
-    // repaired files): a scan that looks for a record to correct, without
-    // writing anything, settles those. Only a file that has one is rewritten.
-    {
-      TCsvLoader scan;
-      scan.SetDelimiter(44);
-      scan.SetQuoteChar(34);
-      if (!scan.FindRecord(target, HasTag)) {
-        temp.Close();
-        platform::DeleteFile(tempName);
-        return;
+    TLogRepair log(Folder, Name);
+    log.Open();
+    outcome.size = log.Info().size;
+    outcome.lastWrite = FileTimeToDateTime(KeptTime(log.Info()));
+    log.MakeTemporary();
+    if (log.NeedsRepair()) {
+      log.Rewrite([this](std::string_view first) { return RepairRecord(first); });
+      if (FFileChanged) {
+        log.KeepAccessAndTime();
+        log.Replace();
+        log.CarryOver();
       }
     }
-    bool reachedEnd = true;
-    {
-      // Every record goes to the temporary file in the canonical form, in
-      // large checked writes made behind the rewrite, which meanwhile fills
-      // the next block. The disk starts on each few MiB at once, so the
-      // flush below waits only for the tail.
-      constexpr std::size_t kStartFlushEvery = 8 << 20;
-      TCsvLoader loader;
-      loader.SetDelimiter(44);
-      loader.SetQuoteChar(34);
-      loader.SetSkipFirstLine(false);
-      // After the loader, so that the block being written is done before
-      // the loader's buffers go.
-      platform::WriteBehind writer(temp, kStartFlushEvery);
-      loader.RewriteQuoted(
-          target, [this](std::string_view first) { return RepairRecord(first); },
-          [&](const char* data, std::size_t size) {
-            if (int err = writer.Write(data, size)) throw EWriteError(WriteErrorText(tempName, err));
-          });
-      if (int err = writer.Wait()) throw EWriteError(WriteErrorText(tempName, err));
-      reachedEnd = loader.ReachedEnd();
+    log.Finish();
+    if (log.Replaced()) {
+      outcome.kind = TKvLogOutcome::TKind::Replaced;
+      outcome.corrected = FCorrected;
+      ++UpdatedCount;
     }
-
-    if (!FFileChanged) {
-      temp.Close();
-      platform::DeleteFile(tempName);
-      return;
-    }
-    // Replacing a file whose reading stopped at a NUL byte would drop all
-    // that follows it.
-    if (!reachedEnd) throw Exception(Format("ファイル \"%s\" にNUL文字があるため修正できません", {FileName}));
-
-    if (haveBefore) {
-      if (int err = temp.CopyAccessFrom(before)) throw EWriteError(WriteErrorText(tempName, err));
-    }
-    if (oldTime > 0) {
-      const platform::FileTime lastWrite = DateTimeToFileTime(oldTime);
-      if (int err = temp.SetTimes(nullptr, nullptr, &lastWrite))
-        throw Exception(Format("ファイル \"%s\" の更新日時を設定できません. %s", {FileName, platform::ErrorText(err)}));
-    }
-    if (int err = temp.Flush()) throw EWriteError(WriteErrorText(tempName, err));
-    if (int err = temp.Close()) throw EWriteError(WriteErrorText(tempName, err));
-
-    // The old file stays open across the replace: what a writer appends to
-    // it between the check below and the rename is carried over afterwards.
-    platform::File old;
-    if (old.OpenRead(target, false) != 0)
-      throw Exception(Format("ファイル \"%s\" は修正中に変更されました", {FileName}));
-    // A file that grew or changed while it was read would lose the change.
-    platform::FileInfo after;
-    if (!haveBefore || platform::GetFileInfo(target, after) != 0 || !SameFileState(before, after))
-      throw Exception(Format("ファイル \"%s\" は修正中に変更されました", {FileName}));
-
-    if (int err = platform::ReplaceFile(tempName, target))
-      throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
-    if (int err = platform::FlushDirectory(FolderOf(target)))
-      throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
-    bool abandoned = false;
-    if (int err = CarryOverAppended(old, before.size, target, abandoned))
-      throw Exception(Format("ファイル \"%s\" を置き換えできません. %s", {FileName, platform::ErrorText(err)}));
-    // What the writer adds from now on goes to the old file, which nobody
-    // will see again.
-    if (abandoned)
-      throw Exception(Format("ファイル \"%s\" は置き換えた後も古いファイルに書き込まれています", {FileName}));
-    ++UpdatedCount;
-  } catch (...) {
-    temp.Close();
-    // Only the file this call created is removed; after a successful rename
-    // the name belongs to nobody.
-    platform::FileInfo leftover;
-    if (platform::GetFileInfo(tempName, leftover) == 0) platform::DeleteFile(tempName);
+  } catch (const std::exception& e) {
+    outcome.kind = TKvLogOutcome::TKind::Failed;
+    outcome.message = e.what();
+    FOutcomes.push_back(std::move(outcome));
     throw;
   }
+  FOutcomes.push_back(std::move(outcome));
 }

@@ -2,22 +2,26 @@
 
 #include "common/RsUtil.h"
 #include "platform/CodePage.h"
-#include "platform/DirectorySearch.h"
 #include "platform/File.h"
 
 TDateTime GetFileTimeOf(const std::string& fileName, unsigned char kind) {
-  std::u16string name = platform::ToWide(fileName);
-  if (!name.empty() && name.back() == u'\\') name.pop_back();
-  platform::DirectorySearch search;
-  platform::DirectoryEntry entry;
-  if (!search.Open(name) || !search.Next(entry)) return 0;
+  // One trailing delimiter goes; it is tested on characters, as a double-byte
+  // character may end in the byte of '\'. That character is one byte.
+  std::string name = fileName;
+  const std::u16string wide = platform::ToWide(name);
+  if (!wide.empty() && wide.back() == u'\\') name.pop_back();
+  // The entry of exactly that name, as a directory entry shows it: '*' and
+  // '?' are characters of the name, never a pattern, and a link is not
+  // followed.
+  platform::FileInfo info;
+  if (platform::GetEntryInfo(name, info) != 0) return 0;
   switch (kind) {
     case 0:
-      return FileTimeToDateTime(entry.creationTime);
+      return FileTimeToDateTime(info.creationTime);
     case 1:
-      return FileTimeToDateTime(entry.lastWriteTime);
+      return FileTimeToDateTime(info.lastWriteTime);
     case 2:
-      return FileTimeToDateTime(entry.lastAccessTime);
+      return FileTimeToDateTime(info.lastAccessTime);
     default:
       return 0;
   }

@@ -9,5 +9,7 @@ namespace platform {
 int LastError();
 // The platform's own text for an error code.
 std::string ErrorText(int code);
+// True for the codes that say a file or folder is not there.
+bool IsNotFound(int code);
 
 }  // namespace platform

@@ -14,6 +14,9 @@ namespace platform {
 struct FileInfo {
   bool isDirectory = false;  // a folder, or anything else that is not a regular file
   bool isRegular = false;
+  // A symbolic link (or a junction), told only by an examination that does
+  // not follow links; it is neither regular nor followed.
+  bool isLink = false;
   std::uint64_t size = 0;
   FileTime creationTime = 0;  // 0 when the file system does not record it
   FileTime lastAccessTime = 0;
@@ -31,19 +34,12 @@ int GetFileInfo(const std::string& path, FileInfo& info);
 // True for an existing regular file (following links).
 bool FileExists(const std::string& path);
 bool DirectoryExists(const std::string& path);
-// True when the entry itself is a symbolic link.
-bool IsSymbolicLink(const std::string& path);
+// The entry the path names itself: a link is not followed. Its name is
+// taken exactly, never as a pattern.
+int GetEntryInfo(const std::string& path, FileInfo& info);
 // Creates the folder and any missing parents; 0 when it exists afterwards.
 int CreateDirectories(const std::string& path);
 int DeleteFile(const std::string& path);
-// Fails when the target exists.
-int RenameFile(const std::string& from, const std::string& to);
-// One atomic step: afterwards the target is the renamed file, and at no moment
-// is there no file under the target's name.
-int ReplaceFile(const std::string& from, const std::string& to);
-// Makes the folder's entries durable (POSIX: fsync of the folder). Platforms
-// whose rename is already durable do nothing.
-int FlushDirectory(const std::string& folder);
 // Sets those of the three times that are given (null leaves one unchanged).
 int SetFileTimes(const std::string& path, const FileTime* creation, const FileTime* lastAccess,
                  const FileTime* lastWrite);
@@ -93,9 +89,17 @@ class File {
   // where the system has no such request it does nothing.
   void StartFlush();
   int SetTimes(const FileTime* creation, const FileTime* lastAccess, const FileTime* lastWrite);
-  // Gives the file the permission bits, owner and group of another file, as
-  // far as the process has the rights to (ownership is left when it has not).
-  int CopyAccessFrom(const FileInfo& source);
+  // Gives the file the permission bits, owner and group of another file.
+  // kept tells whether the file has all of them afterwards; without the
+  // right to give a file away it has not, and that is no error.
+  int CopyAccessFrom(const FileInfo& source, bool& kept);
+  // Writes all bytes at the end of the file as it is at that moment, so that
+  // what others append meanwhile is never written over.
+  int Append(const void* data, std::size_t count);
+  // From now on other processes may open the file for writing, rename it or
+  // delete it (Windows, where a file opened refusing writers refuses them,
+  // and its renaming, until then; POSIX has nothing to let go of).
+  int AllowOthers();
   // True while another handle has the file open for writing, as far as the
   // platform can tell (POSIX: a read lease is refused), even after the file
   // was renamed over or deleted. False where it cannot tell.
@@ -103,6 +107,7 @@ class File {
   int Close();
 
  private:
+  friend class Folder;
   void Release() noexcept;
 
   // A descriptor, or a handle where that is wider; -1 when closed.

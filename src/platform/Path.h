@@ -12,8 +12,10 @@ std::string ToNativePath(std::string_view systemPath);
 // A path reported by the operating system, with '\' delimiters.
 std::string FromNativePath(std::string_view nativePath);
 
-// The full path of the file the link names, following every link; empty when
-// it cannot be resolved.
-std::string ResolveLinks(std::string_view systemPath);
+// A system path as the platform's users write it, for messages: POSIX the
+// native path ('/' delimiters, no drive), Windows the path itself.
+std::string ShownPath(std::string_view systemPath);
+// A name in a folder (both in the system code page), shown the same way.
+std::string ShownPath(std::string_view systemFolder, std::string_view name);
 
 }  // namespace platform

@@ -12,10 +12,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "SampleLogs.h"
+#include "platform/CodePage.h"
+#include "platform/Folder.h"
 #include "support/OutputCapture.h"
 #include "support/TestSupport.h"
 
@@ -183,6 +186,43 @@ TEST(ConsoleTest, ErrorEndsTheRunWithStatusOne) {
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.out, "");
   EXPECT_EQ(missing.err, "アクセスログフォルダが見つかりません\n" + dir.Native("gone") + "\n");
+}
+
+// Another repair holds the folder (here the test itself, as a scheduled run
+// would): this one stops before it changes anything.
+TEST(ConsoleTest, ASecondRepairOfTheFolderStopsBeforeChangingAnything) {
+  TempDir dir;
+  WriteFile(dir.Native("a.log"), kNeedsCorrection);
+  platform::Folder held;
+  ASSERT_EQ(held.Open(dir.System()), 0);
+  bool busy = true;
+  ASSERT_EQ(held.Lock(busy), 0);
+  ASSERT_FALSE(busy);
+  const Outcome o = RunRepair({"--folder", dir.System()});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, "フォルダ \"" + held.Path() + "\" は別の修正処理が実行中のため修正できません\n");
+  EXPECT_EQ(ReadFile(dir.Native("a.log")), kNeedsCorrection);
+  EXPECT_FALSE(testing_support::Exists(dir.Native("a.log.temp")));
+}
+
+// A log whose name the system form cannot hold stays as it is; the run is
+// not done while it does, and names it on standard error.
+TEST(ConsoleTest, LogsTheRunCannotTakeAreNamedOnStandardError) {
+  TempDir dir;
+  WriteFile(dir.Native("ok.log"), kNeedsCorrection);
+#ifdef _WIN32
+  // No "é" in the code page.
+  std::ofstream(std::filesystem::path(dir.Native()) / L"caf\u00e9.log", std::ios::binary) << kNeedsCorrection;
+  const std::string shown = dir.System(platform::FromWide(u"caf\u00e9.log"));
+#else
+  WriteFile(dir.Native("a\\b.log"), kNeedsCorrection);  // a backslash delimits system paths
+  const std::string shown = dir.Native("a\\b.log");
+#endif
+  const Outcome o = RunRepair({"--folder", dir.System()});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "チェック数: 1 / 1\n更新数: 1\n完了しました\n");
+  EXPECT_EQ(o.err, "ファイル \"" + shown + "\" はファイル名を扱えないため修正できません\n");
+  EXPECT_EQ(ReadFile(dir.Native("ok.log")), kCorrected);
 }
 
 TEST(ConsoleTest, ProgressIsOneUpdatingLineOnATerminal) {

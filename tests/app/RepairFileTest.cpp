@@ -29,13 +29,16 @@ using testing_support::TempDir;
 using testing_support::WriteFile;
 
 #ifndef _WIN32
-// Failure seams: the test program's own rename and fsync take precedence
-// over the C library's, so a test can make one of them fail.
+// Failure seams: the test program's own renameat2 and fsync take precedence
+// over the C library's, so a test can make one of them fail or make another
+// process's move at that moment.
 namespace {
 std::atomic<int> gRenameError{0};
 std::atomic<int> gFsyncError{0};
-std::string gAppendOnFsync;   // a file that grows while the repair flushes
-std::string gAppendOnRename;  // a file that grows just before the rename
+std::atomic<bool> gNoExchange{false};  // a file system that cannot exchange two names
+std::string gAppendOnFsync;            // a file that grows while the repair flushes
+std::string gAppendOnRename;           // a file that grows just before the replace
+std::string gRotateOnRename;           // a log rotated just before the replace
 
 void AppendLate(const std::string& path) {
   int f = open(path.c_str(), O_WRONLY | O_APPEND);
@@ -47,15 +50,23 @@ void AppendLate(const std::string& path) {
 }
 }  // namespace
 
-extern "C" int rename(const char* from, const char* to) {
+extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags) {
   if (!gAppendOnRename.empty()) AppendLate(gAppendOnRename);
-  if (int err = gRenameError.load()) {
+  if (!gRotateOnRename.empty()) {
+    const std::string rotated = gRotateOnRename;
+    gRotateOnRename.clear();
+    ::rename(rotated.c_str(), (rotated + ".1").c_str());
+    WriteFile(rotated, "new\r\n");
+  }
+  int err = gRenameError.load();
+  if (!err && gNoExchange && (flags & RENAME_EXCHANGE)) err = EINVAL;
+  if (err) {
     errno = err;
     return -1;
   }
-  using Fn = int (*)(const char*, const char*);
-  static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "rename"));
-  return real(from, to);
+  using Fn = int (*)(int, const char*, int, const char*, unsigned);
+  static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "renameat2"));
+  return real(fromFolder, from, toFolder, to, flags);
 }
 
 extern "C" int fsync(int fd) {
@@ -154,10 +165,20 @@ class RepairFileTest : public ::testing::Test {
   void TearDown() override {
     gRenameError = 0;
     gFsyncError = 0;
+    gNoExchange = false;
     gAppendOnFsync.clear();
     gAppendOnRename.clear();
+    gRotateOnRename.clear();
   }
 #endif
+  // A file of the folder as messages show it.
+  std::string Shown(const std::string& name) {
+#ifdef _WIN32
+    return dir.System(name);
+#else
+    return dir.Native(name);
+#endif
+  }
   std::string Log(const std::string& content, const std::string& name = "access.log") {
     WriteFile(dir.Native(name), content);
     return dir.Native(name);
@@ -277,7 +298,7 @@ TEST_F(RepairFileTest, NulByteOutsideQuotesRefusesTheReplace) {
   const std::string content = Info("x") + "\n" + "a\0b\nlost\n"s;
   const std::string log = Log(content);
   Result r = Repair(dir.System("access.log"));
-  EXPECT_EQ(r.error, "ファイル \"" + dir.System("access.log") + "\" にNUL文字があるため修正できません");
+  EXPECT_EQ(r.error, "ファイル \"" + Shown("access.log") + "\" にNUL文字があるため修正できません");
   EXPECT_EQ(r.updated, 0);
   EXPECT_EQ(ReadFile(log), content);
   EXPECT_FALSE(Exists(log + ".temp"));
@@ -291,7 +312,7 @@ TEST_F(RepairFileTest, ReadOnlyFileIsNotReplacedAndLeavesNoDebris) {
   const std::string log = Log(content);
   ASSERT_TRUE(SetFileAttributesA(log.c_str(), FILE_ATTRIBUTE_READONLY));
   Result r = Repair(dir.System("access.log"));
-  EXPECT_EQ(r.error, "ファイル \"" + dir.System("access.log") + "\" を置き換えできません. " +
+  EXPECT_EQ(r.error, "ファイル \"" + Shown("access.log") + "\" を置き換えできません. " +
                          platform::ErrorText(ERROR_ACCESS_DENIED));
   EXPECT_EQ(r.updated, 0);
   EXPECT_EQ(ReadFile(log), content);
@@ -306,7 +327,7 @@ TEST_F(RepairFileTest, FailedReplaceLeavesTheOldFileAndNoDebris) {
   ASSERT_TRUE(reader.Held());
   Result r = Repair(dir.System("access.log"));
   // The system's reason varies with its version (Wine: a sharing violation).
-  const std::string cause = "ファイル \"" + dir.System("access.log") + "\" を置き換えできません. ";
+  const std::string cause = "ファイル \"" + Shown("access.log") + "\" を置き換えできません. ";
   EXPECT_EQ(r.error.rfind(cause, 0), 0u) << r.error;
   EXPECT_GT(r.error.size(), cause.size());
   EXPECT_EQ(r.updated, 0);
@@ -322,7 +343,7 @@ TEST_F(RepairFileTest, FileHeldOpenForWritingIsNotRead) {
   HeldOpen writer(log, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
   ASSERT_TRUE(writer.Held());
   Result r = Repair(dir.System("access.log"));
-  EXPECT_EQ(r.error, "ファイル \"" + dir.System("access.log") + "\". " + platform::ErrorText(ERROR_SHARING_VIOLATION) +
+  EXPECT_EQ(r.error, "ファイル \"" + Shown("access.log") + "\". " + platform::ErrorText(ERROR_SHARING_VIOLATION) +
                          " は開けません");
   EXPECT_EQ(r.updated, 0);
   EXPECT_EQ(ReadFile(log), content);
@@ -334,12 +355,12 @@ TEST_F(RepairFileTest, ReadOnlyFolderReportsTheCreateError) {
   const std::string log = Log(content);
   chmod(dir.Native().c_str(), 0555);
   chmod(log.c_str(), 0644);
-  const std::string system = dir.System("access.log");
+  const std::string system = dir.System("access.log"), shown = Shown("access.log");
   // Root writes into read-only folders, so the repair runs as nobody then.
   auto unprivileged = [&] {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) std::_Exit(2);
     Result r = Repair(system);
-    const bool ok = r.error == "ファイル \"" + system + ".temp\". Permission denied を作成できません" && r.updated == 0;
+    const bool ok = r.error == "ファイル \"" + shown + ".temp\". Permission denied を作成できません" && r.updated == 0;
     std::_Exit(ok ? 0 : 1);
   };
   EXPECT_EXIT(unprivileged(), ::testing::ExitedWithCode(0), "");
@@ -353,7 +374,7 @@ TEST_F(RepairFileTest, FailedReplaceLeavesTheOldFileAndNoDebris) {
   const std::string log = Log(content);
   gRenameError = EXDEV;
   Result r = Repair(dir.System("access.log"));
-  EXPECT_EQ(r.error, "ファイル \"" + dir.System("access.log") + "\" を置き換えできません. Invalid cross-device link");
+  EXPECT_EQ(r.error, "ファイル \"" + Shown("access.log") + "\" を置き換えできません. Invalid cross-device link");
   EXPECT_EQ(r.updated, 0);
   EXPECT_EQ(ReadFile(log), content);
   EXPECT_FALSE(Exists(log + ".temp"));
@@ -364,7 +385,7 @@ TEST_F(RepairFileTest, FailedFlushIsAnErrorNotASuccess) {
   const std::string log = Log(content);
   gFsyncError = EIO;
   Result r = Repair(dir.System("access.log"));
-  EXPECT_EQ(r.error, "ファイル \"" + dir.System("access.log") + ".temp\" に書き込めません. Input/output error");
+  EXPECT_EQ(r.error, "ファイル \"" + Shown("access.log") + ".temp\" に書き込めません. Input/output error");
   EXPECT_EQ(r.updated, 0);
   EXPECT_EQ(ReadFile(log), content);
   EXPECT_FALSE(Exists(log + ".temp"));
@@ -374,23 +395,38 @@ TEST_F(RepairFileTest, FileThatChangedWhileReadIsNotReplaced) {
   const std::string log = Log(Info("x") + "\n");
   gAppendOnFsync = log;
   Result r = Repair(dir.System("access.log"));
-  EXPECT_EQ(r.error, "ファイル \"" + dir.System("access.log") + "\" は修正中に変更されました");
+  EXPECT_EQ(r.error, "ファイル \"" + Shown("access.log") + "\" は修正中に変更されました");
   EXPECT_EQ(r.updated, 0);
   EXPECT_EQ(ReadFile(log), Info("x") + "\nlate\r\n");
   EXPECT_FALSE(Exists(log + ".temp"));
 }
 
-// Records appended after the last check, just before the rename, reach
-// the old file only; they are carried over to the end of the new one.
-TEST_F(RepairFileTest, RecordsAppendedJustBeforeTheReplaceAreCarriedOver) {
-  const std::string log = Log(Info("x") + "\n");
-  gAppendOnRename = log;
-  Result r = Repair(dir.System("access.log"));
-  gAppendOnRename.clear();
-  EXPECT_EQ(r.error, "");
-  EXPECT_EQ(r.updated, 1);
-  EXPECT_EQ(ReadFile(log), "\"x\"\r\nlate\r\n");
-  EXPECT_FALSE(Exists(log + ".temp"));
+// Records appended after the last check, just before the replace, reach the
+// old file only; they are carried over to the end of the new one. A log
+// rotated at that moment stays in place, and so does the rotated one. Both
+// where the folder's file system exchanges two names in one step and where
+// it cannot.
+TEST_F(RepairFileTest, LastMomentAppendsAreCarriedOverAndRotationsKept) {
+  for (const bool exchange : {true, false}) {
+    SCOPED_TRACE(exchange ? "exchange" : "rename");
+    gNoExchange = !exchange;
+    const std::string log = Log(Info("x") + "\n");
+    gAppendOnRename = log;
+    Result r = Repair(dir.System("access.log"));
+    gAppendOnRename.clear();
+    EXPECT_EQ(r.error, "");
+    EXPECT_EQ(r.updated, 1);
+    EXPECT_EQ(ReadFile(log), "\"x\"\r\nlate\r\n");
+
+    Log(Info("y") + "\n");
+    gRotateOnRename = log;
+    r = Repair(dir.System("access.log"));
+    EXPECT_EQ(r.error, "ファイル \"" + Shown("access.log") + "\" は修正中に変更されました");
+    EXPECT_EQ(r.updated, 0);
+    EXPECT_EQ(ReadFile(log), "new\r\n");
+    EXPECT_EQ(ReadFile(log + ".1"), Info("y") + "\n");
+    EXPECT_FALSE(Exists(log + ".temp"));
+  }
 }
 
 TEST_F(RepairFileTest, FileSizeLimitReportsTheWriteError) {
@@ -402,7 +438,8 @@ TEST_F(RepairFileTest, FileSizeLimitReportsTheWriteError) {
     struct rlimit limit = {1024, 1024};
     setrlimit(RLIMIT_FSIZE, &limit);
     Result r = Repair(system);
-    const bool ok = r.error == "ファイル \"" + system + ".temp\" に書き込めません. File too large" && r.updated == 0;
+    const bool ok =
+        r.error == "ファイル \"" + Shown("access.log") + ".temp\" に書き込めません. File too large" && r.updated == 0;
     std::_Exit(ok ? 0 : 1);
   };
   EXPECT_EXIT(limited(), ::testing::ExitedWithCode(0), "");
@@ -411,26 +448,30 @@ TEST_F(RepairFileTest, FileSizeLimitReportsTheWriteError) {
 }
 #endif
 
-TEST_F(RepairFileTest, LinkIsRepairedThroughAndStaysALink) {
+// A link is no log of the folder: nothing is read through it, and nothing
+// is made or removed beside what it names.
+TEST_F(RepairFileTest, LinkIsNeverFollowed) {
 #ifdef _WIN32
   GTEST_SKIP() << "Wine makes no symbolic links";
 #else
   TempDir other;
   WriteFile(other.Native("real.log"), Info("x") + "\n");
+  WriteFile(other.Native("real.log.temp"), "keep");
   ASSERT_EQ(symlink(other.Native("real.log").c_str(), dir.Native("access.log").c_str()), 0);
   Result r = Repair(dir.System("access.log"));
-  ASSERT_EQ(r.error, "");
-  EXPECT_EQ(r.updated, 1);
+  EXPECT_EQ(r.error, "ファイル \"" + Shown("access.log") + "\" は修正中に変更されました");
+  EXPECT_EQ(r.updated, 0);
   struct stat st {};
   lstat(dir.Native("access.log").c_str(), &st);
   EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_EQ(ReadFile(other.Native("real.log")), "\"x\"\r\n");
-  EXPECT_FALSE(Exists(other.Native("real.log.temp")));
+  EXPECT_EQ(ReadFile(other.Native("real.log")), Info("x") + "\n");
+  EXPECT_EQ(ReadFile(other.Native("real.log.temp")), "keep");
+  EXPECT_FALSE(Exists(dir.Native("access.log.temp")));
 #endif
 }
 
 TEST_F(RepairFileTest, MissingFileReportsTheReaderErrorAndLeavesNoDebris) {
   Result r = Repair(dir.System("gone.log"));
-  EXPECT_EQ(r.error, "CSVFileNameに指定したファイルが存在しません.CSVFilename=" + dir.System("gone.log"));
+  EXPECT_EQ(r.error, "CSVFileNameに指定したファイルが存在しません.CSVFilename=" + Shown("gone.log"));
   EXPECT_FALSE(Exists(dir.Native("gone.log.temp")));
 }

@@ -92,6 +92,14 @@ class ScriptedView : public IKvUpdaterView {
 class RunTest : public ::testing::Test {
  protected:
   void SetFolder(const std::string& folder) { form.SetFolder(folder); }
+  // A file of the folder as messages show it.
+  std::string Shown(const std::string& name) const {
+#ifdef _WIN32
+    return dir.System(name);
+#else
+    return dir.Native(name);
+#endif
+  }
 
   void ExpectIdle() {
     const Snapshot s = view.Now();
@@ -171,6 +179,31 @@ TEST_F(RunTest, CountsAndRepairsOnlyRegularLogFiles) {
   EXPECT_EQ(ReadFile(dir.Native("three.LOG")), "x,y\n");
   EXPECT_EQ(ReadFile(dir.Native("old.log/inner.log")), kNeedsCorrection);
   EXPECT_FALSE(Exists(dir.Native("one.log.temp")));
+
+  // What the run did with each log, for the front ends.
+  struct Expected {
+    TKvLogOutcome::TKind kind;
+    std::int64_t corrected;
+    std::uint64_t size;
+  };
+  std::map<std::string, Expected> expected = {
+      {"one.log", {TKvLogOutcome::TKind::Replaced, 1, kNeedsCorrection.size()}},
+      {"two.log", {TKvLogOutcome::TKind::Unchanged, 0, kClean.size()}},
+      {"three.LOG", {TKvLogOutcome::TKind::Unchanged, 0, 4}},
+  };
+  ASSERT_EQ(form.Outcomes().size(), expected.size());
+  for (const TKvLogOutcome& outcome : form.Outcomes()) {
+    const std::string name = outcome.path.substr(outcome.path.find_last_of("\\/") + 1);
+    SCOPED_TRACE(name);
+    ASSERT_EQ(expected.count(name), 1u);
+    EXPECT_EQ(outcome.path, Shown(name));
+    EXPECT_EQ(outcome.kind, expected[name].kind);
+    EXPECT_EQ(outcome.corrected, expected[name].corrected);
+    EXPECT_EQ(outcome.size, expected[name].size);
+    EXPECT_GT(outcome.lastWrite, 0);
+    EXPECT_EQ(outcome.message, "");
+  }
+  EXPECT_EQ(form.NotTakenText(), "");
 }
 
 TEST_F(RunTest, StopDuringSecondFileEndsAfterItAndIsClearedForTheNextRun) {
@@ -311,7 +344,10 @@ TEST_F(RunTest, FolderEndingInDoubleByteCharacterWithDelimiterByteGetsItsOwnDeli
   EXPECT_EQ(ReadFile(native + "/a.log"), kCorrected);
 }
 
-TEST_F(RunTest, NamesTheCodePageCannotHoldAreSkipped) {
+// A name the system code page cannot hold would name another file or none:
+// the log stays as it is, and the completion message names it below its
+// first line.
+TEST_F(RunTest, NamesTheCodePageCannotHoldAreNamedNotRepaired) {
   WriteFile(dir.Native("a.log"), kNeedsCorrection);
 #ifdef _WIN32
   // No "é" in Shift-JIS; "?", what it would become, cannot be in a name.
@@ -330,6 +366,10 @@ TEST_F(RunTest, NamesTheCodePageCannotHoldAreSkipped) {
   EXPECT_TRUE(view.errors.empty());
   EXPECT_EQ(view.pumps.back().progress, kExpectedCount);
   EXPECT_EQ(view.pumps.back().progress2, "更新数: 1");
+  const std::string notTaken =
+      "ファイル \"" + Shown(platform::FromWide(u"caf\u00e9.log")) + "\" はファイル名を扱えないため修正できません";
+  EXPECT_EQ(view.messages, std::vector<std::string>{"完了しました\r\n" + notTaken});
+  EXPECT_EQ(form.NotTakenText(), notTaken);
   std::ifstream in(cafe, std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), kNeedsCorrection);
 }

@@ -117,6 +117,8 @@ TEST_F(FileTimeTest, FileTimesAreReadAndSetByKind) {
   EXPECT_EQ(GetFileTimeOf(dir.System("f"), 3), 0);
   EXPECT_EQ(GetFileTimeOf(dir.System("missing"), 1), 0);
   EXPECT_EQ(GetFileTimeOf(dir.System("f") + "\\", 1), written);  // one trailing delimiter is dropped
+  // A name is never a pattern: "f*" and "?" name no file here, though "f" matches both.
+  for (const char* pattern : {"f*", "?"}) EXPECT_EQ(GetFileTimeOf(dir.System(pattern), 1), 0) << pattern;
 
   SetFileTimes(dir.System("f"), -1, -1, -1);  // changes nothing
   UnixTime access, write;

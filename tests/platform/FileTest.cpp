@@ -4,7 +4,6 @@
 #include <windows.h>
 // The system's names for its own functions, which the platform layer uses too.
 #undef DeleteFile
-#undef ReplaceFile
 #else
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -15,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -23,6 +23,7 @@
 #include "platform/DirectorySearch.h"
 #include "platform/Error.h"
 #include "platform/File.h"
+#include "platform/Folder.h"
 #include "platform/Path.h"
 #include "support/TestSupport.h"
 
@@ -36,7 +37,6 @@ namespace {
 using testing_support::Wide;
 
 constexpr int kFileExists = ERROR_FILE_EXISTS;
-constexpr int kRenameTargetExists = ERROR_ALREADY_EXISTS;
 constexpr int kNoSuchFile = ERROR_FILE_NOT_FOUND;
 
 // A handle of this process stands for another process: share modes are
@@ -55,7 +55,6 @@ bool MakeLink(const std::string& target, const std::string& link) {
 }
 #else
 constexpr int kFileExists = EEXIST;
-constexpr int kRenameTargetExists = EEXIST;
 constexpr int kNoSuchFile = ENOENT;
 
 bool MakeLink(const std::string& target, const std::string& link) { return symlink(target.c_str(), link.c_str()) == 0; }
@@ -64,18 +63,16 @@ bool MakeLink(const std::string& target, const std::string& link) { return symli
 }  // namespace
 
 #ifdef _WIN32
-TEST(Path, SystemPathsAreNativeAndLinksResolveToTheFullPath) {
+TEST(Path, SystemPathsAreNativeAndShownAsTheyAre) {
   EXPECT_EQ(platform::ToNativePath("C:\\x\\y.log"), "C:\\x\\y.log");
   EXPECT_EQ(platform::FromNativePath("\\\\server\\share\\x"), "\\\\server\\share\\x");
-  TempDir dir;
-  WriteFile(dir.Native("a.log"), "x");
-  const std::string resolved = platform::ResolveLinks(dir.System("a.log"));
-  EXPECT_EQ(resolved.rfind("\\\\?\\", 0), std::string::npos) << resolved;  // no long-path prefix
-  ASSERT_GE(resolved.size(), 7u);
-  EXPECT_EQ(resolved.substr(resolved.size() - 6), "\\a.log");
-  EXPECT_EQ(resolved[1], ':');
-  EXPECT_TRUE(platform::FileExists(resolved));
-  EXPECT_EQ(platform::ResolveLinks(dir.System("missing")), "");
+  EXPECT_EQ(platform::ShownPath("C:\\x\\y.log"), "C:\\x\\y.log");
+  EXPECT_EQ(platform::ShownPath("C:\\x", "y.log"), "C:\\x\\y.log");
+  EXPECT_EQ(platform::ShownPath("C:\\x\\", "y.log"), "C:\\x\\y.log");
+  EXPECT_EQ(platform::ShownPath("C:", "y.log"), "C:y.log");
+  // "表" ends in the byte of a backslash, which is no delimiter there.
+  platform::ScopedCodePage sjis(platform::kCodePageShiftJis);
+  EXPECT_EQ(platform::ShownPath("C:\\\x95\x5c", "y.log"), "C:\\\x95\x5c\\y.log");
 }
 #else
 TEST(Path, WindowsPathsMapToPosixAndBack) {
@@ -87,6 +84,10 @@ TEST(Path, WindowsPathsMapToPosixAndBack) {
   // The second byte 0x5C of "so" is not a delimiter: the native name is UTF-8.
   EXPECT_EQ(platform::ToNativePath("\\d\\\x83\x5C"), "/d/ソ");
   EXPECT_EQ(platform::FromNativePath("/d/ソ"), "\\d\\\x83\x5C");
+  // Messages show the platform's own form, whatever form the path came in.
+  EXPECT_EQ(platform::ShownPath("\\d\\\x83\x5C"), "/d/\x83\x5C");
+  EXPECT_EQ(platform::ShownPath("C:\\d\\\x83\x5C\\", "a.log"), "/d/\x83\x5C/a.log");
+  EXPECT_EQ(platform::ShownPath("/tmp/x", "a.log"), "/tmp/x/a.log");
 }
 #endif
 
@@ -175,16 +176,13 @@ TEST(File, ExclusiveCreationNeverFollowsOrReuses) {
   EXPECT_EQ(ReadFile(dir.Native("new")), "abc");
 }
 
-TEST(File, PlainRenameRefusesAnExistingTargetAndReplaceDoesNot) {
+TEST(File, ErrorsAreTheSystemsCodesAndTexts) {
   TempDir dir;
-  WriteFile(dir.Native("a"), "A");
-  WriteFile(dir.Native("b"), "B");
-  EXPECT_EQ(platform::RenameFile(dir.System("a"), dir.System("b")), kRenameTargetExists);
-  EXPECT_EQ(ReadFile(dir.Native("b")), "B");
-  EXPECT_EQ(platform::ReplaceFile(dir.System("a"), dir.System("b")), 0);
-  EXPECT_EQ(ReadFile(dir.Native("b")), "A");
-  EXPECT_EQ(platform::RenameFile(dir.System("b"), dir.System("c")), 0);
-  EXPECT_EQ(platform::RenameFile(dir.System("gone"), dir.System("d")), kNoSuchFile);
+  platform::File f;
+  const int err = f.OpenRead(dir.System("gone"), false);
+  EXPECT_EQ(err, kNoSuchFile);
+  EXPECT_TRUE(platform::IsNotFound(err));
+  EXPECT_FALSE(platform::IsNotFound(kFileExists));
 #ifdef _WIN32
   // The system's sentence without its line end and period, as callers
   // append their own.
@@ -219,7 +217,18 @@ TEST(File, ReadingRefusesAFileOpenForWriting) {
 
 TEST(File, ReplaceWaitsForABriefHolderAndGivesUpOnAPersistentOne) {
   TempDir dir;
-  WriteFile(dir.Native("new"), "N");
+  platform::Folder folder;
+  ASSERT_EQ(folder.Open(dir.System()), 0);
+  // A new file of the folder's own in place of the log, as the repair makes it.
+  auto replace = [&](const char* content) {
+    platform::File made, log;
+    platform::FileInfo expected;
+    EXPECT_EQ(folder.OpenRead("log", false, log, expected), 0);
+    EXPECT_EQ(folder.CreateExclusive("new", made), 0);
+    EXPECT_EQ(made.Write(content, 1), 0);
+    bool same = false;
+    return folder.Replace("new", made, "log", expected, same);
+  };
   WriteFile(dir.Native("log"), "O");
   // Held without FILE_SHARE_DELETE, as a virus scanner does for a moment.
   HANDLE held = OpenShared(dir.System("log"), GENERIC_READ, FILE_SHARE_READ);
@@ -228,16 +237,15 @@ TEST(File, ReplaceWaitsForABriefHolderAndGivesUpOnAPersistentOne) {
     std::this_thread::sleep_for(std::chrono::milliseconds(120));
     CloseHandle(held);
   });
-  const int brief = platform::ReplaceFile(dir.System("new"), dir.System("log"));
+  const int brief = replace("N");
   release.join();
   EXPECT_EQ(brief, 0);
   EXPECT_EQ(ReadFile(dir.Native("log")), "N");
 
-  WriteFile(dir.Native("new"), "M");
   held = OpenShared(dir.System("log"), GENERIC_READ, FILE_SHARE_READ);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   const auto start = std::chrono::steady_clock::now();
-  const int err = platform::ReplaceFile(dir.System("new"), dir.System("log"));
+  const int err = replace("M");
   const auto waited = std::chrono::steady_clock::now() - start;
   CloseHandle(held);
   EXPECT_TRUE(err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED) << err;
@@ -257,7 +265,9 @@ TEST(File, InfoIdentifiesTheFileAndAttributesAreCarriedOver) {
   EXPECT_NE(old.lastWriteTime, 0u);
   platform::File f;
   ASSERT_EQ(f.CreateExclusive(dir.System("new")), 0);
-  ASSERT_EQ(f.CopyAccessFrom(old), 0);
+  bool kept = false;
+  ASSERT_EQ(f.CopyAccessFrom(old, kept), 0);
+  EXPECT_TRUE(kept);
   EXPECT_EQ(f.Write("x", 1), 0);  // read-only does not stop this handle
   ASSERT_EQ(f.SetTimes(nullptr, nullptr, &old.lastWriteTime), 0);
   ASSERT_EQ(f.Close(), 0);
@@ -315,7 +325,7 @@ TEST(File, WritersOfAFileAreSeenEvenAfterItWasRenamedOver) {
   ASSERT_EQ(reader.OpenRead(dir.System("log"), false), 0);
   const int writer = open(dir.Native("log").c_str(), O_WRONLY | O_APPEND);
   ASSERT_GE(writer, 0);
-  ASSERT_EQ(platform::ReplaceFile(dir.System("new"), dir.System("log")), 0);
+  ASSERT_EQ(rename(dir.Native("new").c_str(), dir.Native("log").c_str()), 0);
   EXPECT_TRUE(reader.OthersWriting());
   EXPECT_EQ(write(writer, "z", 1), 1);
   close(writer);

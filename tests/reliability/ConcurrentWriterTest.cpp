@@ -9,7 +9,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <functional>
 #include <iostream>
 #include <map>
@@ -142,25 +141,24 @@ TEST(ConcurrentWriterTest, RecordsAppendedDuringRepairsAreKept) {
 // once the replace is done.
 RunResult RepairAcrossAWriter(const TempDir& dir, const std::string& log,
                               const std::function<void(int)>& afterReplace) {
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  const std::string options = std::string(asan ? asan : "") + ":detect_leaks=0";
+  struct stat st {};
+  stat(log.c_str(), &st);
+  const ino_t old = st.st_ino;
   RunResult repair;
   std::thread run([&] {
-    const std::string renames = "rename,renameat,renameat2";
-    repair = reliability::Run({"strace", "-f", "-qq", "-E", "ASAN_OPTIONS=" + options, "-o", "/dev/null", "-e",
-                               "trace=" + renames, "-e", "inject=" + renames + ":delay_enter=1500000", "--", Program(),
-                               "--folder", dir.Native()});
+    const std::string renames = "renameat,renameat2";
+    repair = RepairTraced(dir.Native(), {"trace=" + renames, "inject=" + renames + ":delay_enter=1500000"});
   });
   // The temporary file takes the old time just before it is flushed and the
   // replace begins.
   const std::string temp = log + ".temp";
-  struct stat st {};
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!(stat(temp.c_str(), &st) == 0 && st.st_mtime == LogFile().mtimeSeconds) &&
          std::chrono::steady_clock::now() < deadline)
     usleep(1000);
   const int writer = open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-  while (stat(temp.c_str(), &st) == 0 && std::chrono::steady_clock::now() < deadline) usleep(1000);
+  // The replace is done once the name holds another file.
+  while (stat(log.c_str(), &st) == 0 && st.st_ino == old && std::chrono::steady_clock::now() < deadline) usleep(1000);
   afterReplace(writer);
   close(writer);
   run.join();
@@ -194,6 +192,31 @@ TEST(ConcurrentWriterTest, WriterThatOpenedTheOldFileBeforeTheReplaceKeepsItsRec
   EXPECT_EQ(Repair(dir.Native()).status, 0);
   EXPECT_EQ(testing_support::ReadFile(log),
             logs[0].repaired + RepairedLine("3,GET /c,200") + RepairedLine("4,GET /d,200"));
+}
+
+// While the old file's writer is still carried over, the server's new writes
+// go to the new log: the copy appends behind them, never over them.
+TEST(ConcurrentWriterTest, CarryOverAppendsBehindWhatTheNewLogGained) {
+  if (!HaveStrace()) GTEST_SKIP() << "strace is not installed";
+  TempDir dir;
+  const std::vector<LogFile> logs = {{"access.log", TaggedLine("1,GET /a,200"), RepairedLine("1,GET /a,200")}};
+  Plant(dir.Native(), logs);
+  const std::string log = dir.Native("access.log");
+  const std::string toOld1 = TaggedLine("2,GET /b,200"), toNew = TaggedLine("3,GET /c,200"),
+                    toOld2 = TaggedLine("4,GET /d,200");
+  const RunResult repair = RepairAcrossAWriter(dir, log, [&](int oldWriter) {
+    Append(oldWriter, toOld1);
+    usleep(300000);
+    const int newWriter = open(log.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    Append(newWriter, toNew);
+    close(newWriter);
+    usleep(300000);
+    Append(oldWriter, toOld2);
+    usleep(100000);
+  });
+  EXPECT_EQ(repair.status, 0) << repair.err;
+  EXPECT_EQ(testing_support::ReadFile(log), logs[0].repaired + toOld1 + toNew + toOld2);
+  EXPECT_FALSE(testing_support::Exists(log + ".temp"));
 }
 
 // A writer that keeps the old file open long after the replace would lose

@@ -158,4 +158,43 @@ int InjectionsIn(const std::string& traceFile) {
   return count;
 }
 
+RunResult RepairTraced(const std::string& folder, const std::vector<std::string>& expressions,
+                       const std::string& traceFile) {
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const std::string options = std::string(asan ? asan : "") + ":detect_leaks=0";
+  std::vector<std::string> argv = {"strace", "-f", "-qq", "-E", "ASAN_OPTIONS=" + options, "-o", traceFile};
+  for (const std::string& e : expressions) argv.insert(argv.end(), {"-e", e});
+  argv.insert(argv.end(), {"--", Program(), "--folder", folder});
+  return Run(argv);
+}
+
+int CallNumber(const std::string& traceFile, const std::vector<std::string>& texts) {
+  std::ifstream in(traceFile);
+  std::string mainThread;
+  int number = 0;
+  for (std::string line; std::getline(in, line);) {
+    const std::string pid = line.substr(0, line.find(' '));
+    if (mainThread.empty()) mainThread = pid;
+    // A call another thread interrupted shows twice; its first half counts.
+    if (pid != mainThread || line.find(" resumed>") != std::string::npos) continue;
+    ++number;
+    bool all = true;
+    for (const std::string& text : texts) all = all && line.find(text) != std::string::npos;
+    if (all) return number;
+  }
+  return 0;
+}
+
+bool FolderBusy(const std::string& folder) {
+  // Read from the system's list of locks: trying the lock would take it for
+  // a moment, and a repair starting then would find the folder busy.
+  struct stat st {};
+  if (stat(folder.c_str(), &st) != 0) return false;
+  const std::string inode = ":" + std::to_string(st.st_ino) + " ";
+  std::ifstream locks("/proc/locks");
+  for (std::string line; std::getline(locks, line);)
+    if (line.find("FLOCK") != std::string::npos && line.find(inode) != std::string::npos) return true;
+  return false;
+}
+
 }  // namespace reliability

@@ -55,4 +55,17 @@ std::string RepairedLine(const std::string& rest);
 // Number of the strace output's lines that report an injected fault.
 int InjectionsIn(const std::string& traceFile);
 
+// The repair under the tracer, with its expressions (-e trace=..., -e
+// inject=...); the traced calls go to traceFile. The leak checker, which
+// cannot run under a tracer, is off.
+RunResult RepairTraced(const std::string& folder, const std::vector<std::string>& expressions,
+                       const std::string& traceFile = "/dev/null");
+// The number (from 1) of the first call of the program's main thread in a
+// trace that holds every one of the texts, as strace's when= counts it;
+// 0 when there is none.
+int CallNumber(const std::string& traceFile, const std::vector<std::string>& texts);
+// True while another holder has the folder to itself: a repair is running
+// there.
+bool FolderBusy(const std::string& folder);
+
 }  // namespace reliability

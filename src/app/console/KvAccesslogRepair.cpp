@@ -59,9 +59,19 @@ int Repair(TKvConsoleView& view, TKvAccesslogUpdaterForm& form) {
   form.btnExecuteClick();
 
   Out(view.Caption(TKvControl::lbProgress) + "\n" + view.Caption(TKvControl::lbProgress2) + "\n");
-  for (const std::string& message : view.Messages()) Out(ToConsoleLines(message) + "\n");
+  // The logs the run could not take close the window's completion message;
+  // here they go to standard error, and the run is not done.
+  const std::string notTaken = form.NotTakenText();
+  const std::string below = notTaken.empty() ? "" : "\r\n" + notTaken;
+  for (std::string_view message : view.Messages()) {
+    if (!below.empty() && message.ends_with(below)) message.remove_suffix(below.size());
+    Out(ToConsoleLines(message) + "\n");
+  }
   if (view.ErrorShown()) return kExitError;
-  return view.StopDelivered() ? kExitStopped : kExitDone;
+  if (view.StopDelivered()) return kExitStopped;
+  if (notTaken.empty()) return kExitDone;
+  Err(ToConsoleLines(notTaken) + "\n");
+  return kExitError;
 }
 
 int RepairFolder(const std::string& folder) {

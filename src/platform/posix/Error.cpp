@@ -14,4 +14,6 @@ std::string ErrorText(int code) {
   return text;
 }
 
+bool IsNotFound(int code) { return code == ENOENT || code == ENOTDIR; }
+
 }  // namespace platform

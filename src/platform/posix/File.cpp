@@ -10,6 +10,7 @@
 #include <mutex>
 
 #include "platform/Path.h"
+#include "platform/posix/FileSupport.h"
 
 namespace platform {
 
@@ -21,7 +22,9 @@ void OnLeaseBreak(int, siginfo_t* info, void*) {
   if (info && info->si_fd >= 0) fcntl(info->si_fd, F_SETLEASE, F_UNLCK);
 }
 
-void InstallSignalHandlers() {
+}  // namespace
+
+void InstallFileSignalHandlers() {
   static std::once_flag once;
   std::call_once(once, [] {
     // A write beyond the file size limit must fail with EFBIG, not end the process.
@@ -33,6 +36,8 @@ void InstallSignalHandlers() {
     sigaction(SIGIO, &action, nullptr);
   });
 }
+
+namespace {
 
 timespec ToTimespec(const FileTime* t) {
   timespec ts{};
@@ -58,8 +63,12 @@ FileTime FromTimestamp(const statx_timestamp& ts) {
   return static_cast<FileTime>(hundreds + static_cast<std::int64_t>(kFileTimeUnixEpochSeconds) * 10000000LL);
 }
 
+}  // namespace
+
 void FillInfo(const struct statx& st, FileInfo& info) {
+  info = FileInfo{};
   info.isRegular = S_ISREG(st.stx_mode);
+  info.isLink = S_ISLNK(st.stx_mode);
   info.isDirectory = !info.isRegular;
   info.size = st.stx_size;
   info.creationTime = (st.stx_mask & STATX_BTIME) ? FromTimestamp(st.stx_btime) : 0;
@@ -73,6 +82,24 @@ void FillInfo(const struct statx& st, FileInfo& info) {
   info.group = st.stx_gid;
 }
 
+int InfoOfDescriptor(int fd, FileInfo& info) {
+  struct statx st {};
+  if (statx(fd, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &st) != 0) return errno;
+  FillInfo(st, info);
+  return 0;
+}
+
+int RefuseWriters(int fd) {
+  if (fcntl(fd, F_SETSIG, SIGIO) == 0 && fcntl(fd, F_SETLEASE, F_RDLCK) == 0) return 0;
+  // Open for writing elsewhere: refused, as a sharing violation would be.
+  if (errno == EAGAIN) return EBUSY;
+  // No right to a lease here (not the owner, or a file system without
+  // leases): the file is read without the guard.
+  return 0;
+}
+
+namespace {
+
 int StatPath(const std::string& native, FileInfo& info, int fd = AT_FDCWD, int flags = 0) {
   struct statx st {};
   if (statx(fd, native.c_str(), flags | AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &st) != 0) return errno;
@@ -81,7 +108,7 @@ int StatPath(const std::string& native, FileInfo& info, int fd = AT_FDCWD, int f
 }
 
 int OpenNative(const std::string& path, int flags, mode_t mode, int& fd) {
-  InstallSignalHandlers();
+  InstallFileSignalHandlers();
   do {
     fd = open(ToNativePath(path).c_str(), flags | O_CLOEXEC, mode);
   } while (fd < 0 && errno == EINTR);
@@ -102,9 +129,8 @@ bool DirectoryExists(const std::string& path) {
   return stat(ToNativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool IsSymbolicLink(const std::string& path) {
-  struct stat st {};
-  return lstat(ToNativePath(path).c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+int GetEntryInfo(const std::string& path, FileInfo& info) {
+  return StatPath(ToNativePath(path), info, AT_FDCWD, AT_SYMLINK_NOFOLLOW);
 }
 
 int CreateDirectories(const std::string& path) {
@@ -123,28 +149,6 @@ int CreateDirectories(const std::string& path) {
 
 int DeleteFile(const std::string& path) { return unlink(ToNativePath(path).c_str()) == 0 ? 0 : errno; }
 
-int RenameFile(const std::string& from, const std::string& to) {
-  const std::string a = ToNativePath(from), b = ToNativePath(to);
-  if (renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS) return errno;
-  // File systems without RENAME_NOREPLACE: a hard link fails on an existing target too.
-  if (link(a.c_str(), b.c_str()) != 0) return errno;
-  return unlink(a.c_str()) == 0 ? 0 : errno;
-}
-
-int ReplaceFile(const std::string& from, const std::string& to) {
-  return rename(ToNativePath(from).c_str(), ToNativePath(to).c_str()) == 0 ? 0 : errno;
-}
-
-int FlushDirectory(const std::string& folder) {
-  const std::string native = ToNativePath(folder);
-  int fd = open(native.empty() ? "." : native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  int result = fsync(fd) == 0 ? 0 : errno;
-  close(fd);
-  return result;
-}
-
 int SetFileTimes(const std::string& path, const FileTime*, const FileTime* lastAccess, const FileTime* lastWrite) {
   // POSIX keeps no settable creation time; it is left as it is.
   timespec times[2] = {ToTimespec(lastAccess), ToTimespec(lastWrite)};
@@ -162,15 +166,9 @@ int File::OpenRead(const std::string& path, bool denyWriters) {
   if (int err = OpenNative(path, O_RDONLY, 0, fd)) return err;
   FHandle = fd;
   if (!denyWriters) return 0;
-  if (fcntl(fd, F_SETSIG, SIGIO) == 0 && fcntl(fd, F_SETLEASE, F_RDLCK) == 0) return 0;
-  if (errno == EAGAIN) {
-    // Open for writing elsewhere: refused, as a sharing violation would be.
-    Release();
-    return EBUSY;
-  }
-  // No right to a lease here (not the owner, or a file system without
-  // leases): the file is read without the guard.
-  return 0;
+  const int err = RefuseWriters(fd);
+  if (err) Release();
+  return err;
 }
 
 int File::OpenReadWrite(const std::string& path) {
@@ -227,7 +225,7 @@ int File::SeekToEnd() { return lseek(FHandle, 0, SEEK_END) < 0 ? errno : 0; }
 
 int File::SeekTo(std::uint64_t offset) { return lseek(FHandle, static_cast<off_t>(offset), SEEK_SET) < 0 ? errno : 0; }
 
-int File::GetInfo(FileInfo& info) const { return StatPath("", info, FHandle, AT_EMPTY_PATH); }
+int File::GetInfo(FileInfo& info) const { return InfoOfDescriptor(static_cast<int>(FHandle), info); }
 
 int File::Flush() { return fsync(FHandle) == 0 ? 0 : errno; }
 
@@ -243,19 +241,33 @@ int File::SetTimes(const FileTime*, const FileTime* lastAccess, const FileTime* 
   return futimens(FHandle, times) == 0 ? 0 : errno;
 }
 
-int File::CopyAccessFrom(const FileInfo& source) {
-  struct stat st {};
-  if (fstat(FHandle, &st) != 0) return errno;
-  if (st.st_uid != source.owner || st.st_gid != source.group) {
-    // Without the right to give the file away, keep at least the group when
-    // the process may; the permission bits below are kept either way.
-    if (fchown(FHandle, source.owner, source.group) != 0) {
-      if (errno != EPERM) return errno;
-      static_cast<void>(fchown(FHandle, static_cast<uid_t>(-1), source.group));
-    }
-  }
-  return fchmod(FHandle, source.permissions) == 0 ? 0 : errno;
+int File::CopyAccessFrom(const FileInfo& source, bool& kept) {
+  kept = false;
+  const int fd = static_cast<int>(FHandle);
+  FileInfo now;
+  if (int err = InfoOfDescriptor(fd, now)) return err;
+  // Without the right to give the file away (or on a share that maps the
+  // owner to another), the file keeps its own owner: it is not the old one.
+  if ((now.owner != source.owner || now.group != source.group) && fchown(fd, source.owner, source.group) != 0)
+    return errno == EPERM ? 0 : errno;
+  if (fchmod(fd, source.permissions) != 0) return errno;
+  // The system may drop bits on its own (the set-group bit for a group the
+  // process is not in): what counts is what the file has now.
+  if (int err = InfoOfDescriptor(fd, now)) return err;
+  kept = now.owner == source.owner && now.group == source.group && now.permissions == source.permissions;
+  return 0;
 }
+
+int File::Append(const void* data, std::size_t count) {
+  const int fd = static_cast<int>(FHandle);
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return errno;
+  if (!(flags & O_APPEND) && fcntl(fd, F_SETFL, flags | O_APPEND) != 0) return errno;
+  return Write(data, count);
+}
+
+// A read lease refuses no one: a writer breaks it, and it is given up at once.
+int File::AllowOthers() { return 0; }
 
 bool File::OthersWriting() {
   if (FHandle < 0) return false;

@@ -1,8 +1,5 @@
 #include "platform/Path.h"
 
-#include <climits>
-#include <cstdlib>
-
 #include "platform/CodePage.h"
 #include "platform/posix/CodePageTables.h"
 
@@ -41,10 +38,13 @@ std::string FromNativePath(std::string_view nativePath) {
   return path;
 }
 
-std::string ResolveLinks(std::string_view systemPath) {
-  char resolved[PATH_MAX];
-  if (!realpath(ToNativePath(systemPath).c_str(), resolved)) return {};
-  return FromNativePath(resolved);
+std::string ShownPath(std::string_view systemPath) { return FromUtf8(ToNativePath(systemPath)); }
+
+std::string ShownPath(std::string_view systemFolder, std::string_view name) {
+  std::string path = ShownPath(systemFolder);
+  // No byte of a multi-byte character is '/' in UTF-8 or in Shift-JIS.
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path.append(name);
 }
 
 }  // namespace platform

@@ -22,4 +22,8 @@ std::string ErrorText(int code) {
   return FromWide(text);
 }
 
+bool IsNotFound(int code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_DIRECTORY;
+}
+
 }  // namespace platform

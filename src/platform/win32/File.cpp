@@ -3,18 +3,12 @@
 #include <windows.h>
 
 #include "platform/CodePage.h"
+#include "platform/win32/FileSupport.h"
 
 // The platform's names for its own functions, which this layer also uses.
 #undef DeleteFile
-#undef ReplaceFile
 
 namespace platform {
-
-namespace {
-
-// Every file opened here lets others read, write, rename and delete it, as
-// POSIX does, except where a reader refuses writers.
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The path through the code page in force, which is the ANSI code page the A
 // functions would use unless a test has put another in its place.
@@ -23,12 +17,14 @@ std::wstring Wide(const std::string& path) {
   return std::wstring(wide.begin(), wide.end());
 }
 
-HANDLE ToHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
-
 int Failure() {
   const DWORD err = GetLastError();
   return err ? static_cast<int>(err) : ERROR_GEN_FAILURE;
 }
+
+namespace {
+
+HANDLE ToHandle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
 FileTime FromFileTime(const FILETIME& ft) {
   return (static_cast<FileTime>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
@@ -39,30 +35,6 @@ FILETIME ToFileTime(FileTime t) {
   ft.dwLowDateTime = static_cast<DWORD>(t & 0xFFFFFFFFu);
   ft.dwHighDateTime = static_cast<DWORD>(t >> 32);
   return ft;
-}
-
-int InfoOfHandle(HANDLE h, FileInfo& info) {
-  BY_HANDLE_FILE_INFORMATION data;
-  if (!GetFileInformationByHandle(h, &data)) return Failure();
-  info = FileInfo{};
-  // Pipes and consoles have no such information; devices and folders are
-  // not regular files either. (GetFileType would tell too, but Wine's
-  // touches the file's last-access time.)
-  info.isRegular = !(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
-  info.isDirectory = !info.isRegular;
-  info.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  info.creationTime = FromFileTime(data.ftCreationTime);
-  info.lastAccessTime = FromFileTime(data.ftLastAccessTime);
-  info.lastWriteTime = FromFileTime(data.ftLastWriteTime);
-  info.lastWriteNanoseconds = (static_cast<std::int64_t>(info.lastWriteTime) -
-                               static_cast<std::int64_t>(kFileTimeUnixEpochSeconds) * 10000000LL) *
-                              100;
-  info.volume = data.dwVolumeSerialNumber;
-  info.fileId = (static_cast<std::uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
-  // The attributes stand in for the permission bits; there is no owner or
-  // group id of this kind.
-  info.permissions = data.dwFileAttributes;
-  return 0;
 }
 
 // Opens the entry a path names, following links, for its attributes only.
@@ -103,6 +75,41 @@ int OpenHandle(const std::string& path, DWORD access, DWORD share, DWORD disposi
 
 }  // namespace
 
+int InfoOfHandle(HANDLE h, FileInfo& info) {
+  BY_HANDLE_FILE_INFORMATION data;
+  if (!GetFileInformationByHandle(h, &data)) return Failure();
+  info = FileInfo{};
+  // Pipes and consoles have no such information; devices and folders are
+  // not regular files either. (GetFileType would tell too, but Wine's
+  // touches the file's last-access time.)
+  info.isRegular = !(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+  info.isDirectory = !info.isRegular;
+  info.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  info.creationTime = FromFileTime(data.ftCreationTime);
+  info.lastAccessTime = FromFileTime(data.ftLastAccessTime);
+  info.lastWriteTime = FromFileTime(data.ftLastWriteTime);
+  info.lastWriteNanoseconds = (static_cast<std::int64_t>(info.lastWriteTime) -
+                               static_cast<std::int64_t>(kFileTimeUnixEpochSeconds) * 10000000LL) *
+                              100;
+  info.volume = data.dwVolumeSerialNumber;
+  info.fileId = (static_cast<std::uint64_t>(data.nFileIndexHigh) << 32) | data.nFileIndexLow;
+  // The attributes stand in for the permission bits; there is no owner or
+  // group id of this kind.
+  info.permissions = data.dwFileAttributes;
+  // Only a link opened itself has the mark; other reparse points (files of
+  // a deduplicated or cloud volume) are the files they look like.
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    const bool known = GetFileInformationByHandleEx(h, FileAttributeTagInfo, &tag, sizeof tag);
+    if (!known || tag.ReparseTag == IO_REPARSE_TAG_SYMLINK || tag.ReparseTag == IO_REPARSE_TAG_MOUNT_POINT) {
+      info.isLink = true;
+      info.isRegular = false;
+      info.isDirectory = true;
+    }
+  }
+  return 0;
+}
+
 int GetFileInfo(const std::string& path, FileInfo& info) {
   HANDLE h = OpenForAttributes(path, FILE_READ_ATTRIBUTES);
   if (h == INVALID_HANDLE_VALUE) return Failure();
@@ -121,12 +128,13 @@ bool DirectoryExists(const std::string& path) {
   return GetFileInfo(path, info) == 0 && (info.permissions & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool IsSymbolicLink(const std::string& path) {
-  WIN32_FIND_DATAW data;
-  HANDLE h = FindFirstFileW(Wide(path).c_str(), &data);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  FindClose(h);
-  return (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && data.dwReserved0 == IO_REPARSE_TAG_SYMLINK;
+int GetEntryInfo(const std::string& path, FileInfo& info) {
+  HANDLE h = CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return Failure();
+  const int result = InfoOfHandle(h, info);
+  CloseHandle(h);
+  return result;
 }
 
 int CreateDirectories(const std::string& path) {
@@ -147,8 +155,9 @@ int CreateDirectories(const std::string& path) {
   return IsFolder(wide) ? 0 : ERROR_ALREADY_EXISTS;
 }
 
-int DeleteFile(const std::string& path) {
-  const std::wstring wide = Wide(path);
+int DeleteFile(const std::string& path) { return DeletePath(Wide(path)); }
+
+int DeletePath(const std::wstring& wide) {
   if (DeleteFileW(wide.c_str())) return 0;
   const int err = Failure();
   // As on POSIX, a file's own read-only mark does not keep it from being
@@ -164,12 +173,7 @@ int DeleteFile(const std::string& path) {
   return again;
 }
 
-int RenameFile(const std::string& from, const std::string& to) {
-  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), 0) ? 0 : Failure();
-}
-
-int ReplaceFile(const std::string& from, const std::string& to) {
-  const std::wstring a = Wide(from), b = Wide(to);
+int ReplacePath(const std::wstring& a, const std::wstring& b) {
   // A virus scanner or indexer holds a new file for a moment: the errors it
   // causes are retried a few times with a growing pause.
   constexpr int kTries = 5;
@@ -192,10 +196,6 @@ int ReplaceFile(const std::string& from, const std::string& to) {
     Sleep(static_cast<DWORD>(50 * attempt));
   }
 }
-
-// The file system journals the folder's entries with the rename, so there is
-// nothing left to flush.
-int FlushDirectory(const std::string&) { return 0; }
 
 int SetFileTimes(const std::string& path, const FileTime* creation, const FileTime* lastAccess,
                  const FileTime* lastWrite) {
@@ -290,7 +290,7 @@ int File::SetTimes(const FileTime* creation, const FileTime* lastAccess, const F
              : Failure();
 }
 
-int File::CopyAccessFrom(const FileInfo& source) {
+int File::CopyAccessFrom(const FileInfo& source, bool& kept) {
   // The new file's access control list is inherited from the folder, as the
   // old file's was unless someone gave it one of its own, which is not
   // carried over. The attributes the user sets are (read-only, hidden,
@@ -301,10 +301,39 @@ int File::CopyAccessFrom(const FileInfo& source) {
   FILE_BASIC_INFO basic{};
   if (!GetFileInformationByHandleEx(ToHandle(FHandle), FileBasicInfo, &basic, sizeof basic)) return Failure();
   const DWORD attributes = (basic.FileAttributes & ~kCarried) | (source.permissions & kCarried);
+  kept = true;
   if (attributes == basic.FileAttributes) return 0;
   FILE_BASIC_INFO change{};  // times of 0 stay as they are
   change.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-  return SetFileInformationByHandle(ToHandle(FHandle), FileBasicInfo, &change, sizeof change) ? 0 : Failure();
+  if (SetFileInformationByHandle(ToHandle(FHandle), FileBasicInfo, &change, sizeof change)) return 0;
+  kept = false;
+  return Failure();
+}
+
+int File::Append(const void* data, std::size_t count) {
+  const char* p = static_cast<const char*>(data);
+  while (count > 0) {
+    const DWORD ask = count > (1u << 30) ? (1u << 30) : static_cast<DWORD>(count);
+    // This offset means the end of the file at the moment of the write.
+    OVERLAPPED atEnd{};
+    atEnd.Offset = atEnd.OffsetHigh = 0xFFFFFFFF;
+    DWORD n = 0;
+    if (!WriteFile(ToHandle(FHandle), p, ask, &n, &atEnd)) return Failure();
+    if (n == 0) return ERROR_DISK_FULL;
+    p += n;
+    count -= n;
+  }
+  return 0;
+}
+
+int File::AllowOthers() {
+  // A handle of its own to the same file, sharing everything; the one that
+  // refused goes. Only ever asked of a file open for reading.
+  HANDLE h = ReOpenFile(ToHandle(FHandle), GENERIC_READ, kShareAll, 0);
+  if (h == INVALID_HANDLE_VALUE) return Failure();
+  Release();
+  FHandle = reinterpret_cast<std::intptr_t>(h);
+  return 0;
 }
 
 // The share mode keeps writers out while the file is open for reading.
