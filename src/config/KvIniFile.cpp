@@ -56,52 +56,6 @@ std::string_view Unquote(std::string_view value) {
   return value;
 }
 
-void AppendUtf16(std::u16string& out, char32_t c) {
-  if (c < 0x10000) {
-    out += static_cast<char16_t>(c);
-  } else {
-    c -= 0x10000;
-    out += static_cast<char16_t>(0xD800 + (c >> 10));
-    out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-  }
-}
-
-// UTF-8 to UTF-16; every byte that starts no valid sequence becomes U+FFFD.
-std::u16string Utf8ToWide(std::string_view s) {
-  std::u16string out;
-  out.reserve(s.size());
-  for (std::size_t i = 0; i < s.size();) {
-    const auto lead = static_cast<unsigned char>(s[i]);
-    if (lead < 0x80) {
-      out += static_cast<char16_t>(lead);
-      ++i;
-      continue;
-    }
-    std::size_t extra = 0;
-    char32_t c = 0, least = 0;
-    if (lead >= 0xC2 && lead <= 0xDF)
-      extra = 1, c = lead & 0x1F, least = 0x80;
-    else if (lead >= 0xE0 && lead <= 0xEF)
-      extra = 2, c = lead & 0x0F, least = 0x800;
-    else if (lead >= 0xF0 && lead <= 0xF4)
-      extra = 3, c = lead & 0x07, least = 0x10000;
-    bool valid = extra > 0 && i + extra < s.size();
-    for (std::size_t k = 1; valid && k <= extra; ++k) {
-      const auto trail = static_cast<unsigned char>(s[i + k]);
-      valid = (trail & 0xC0) == 0x80;
-      c = (c << 6) | (trail & 0x3F);
-    }
-    if (valid && c >= least && c <= 0x10FFFF && (c < 0xD800 || c >= 0xE000)) {
-      AppendUtf16(out, c);
-      i += extra + 1;
-    } else {
-      out += u'\xFFFD';
-      ++i;
-    }
-  }
-  return out;
-}
-
 std::u16string Utf16ToWide(std::string_view bytes, bool bigEndian) {
   std::u16string out;
   out.reserve(bytes.size() / 2);
@@ -119,7 +73,7 @@ std::u16string Utf16ToWide(std::string_view bytes, bool bigEndian) {
 std::string DocumentText(std::string_view bytes) {
   if (bytes.starts_with("\xFF\xFE")) return platform::FromWide(Utf16ToWide(bytes.substr(2), false));
   if (bytes.starts_with("\xFE\xFF")) return platform::FromWide(Utf16ToWide(bytes.substr(2), true));
-  if (bytes.starts_with("\xEF\xBB\xBF")) return platform::FromWide(Utf8ToWide(bytes.substr(3)));
+  if (bytes.starts_with("\xEF\xBB\xBF")) return platform::FromWide(platform::Utf8ToWide(bytes.substr(3)));
   return std::string(bytes);
 }
 

@@ -19,6 +19,9 @@ void SetSystemCodePage(unsigned codePage);
 std::u16string ToWide(std::string_view bytes);
 // UTF-16 to the system code page. Characters the code page lacks become '?'.
 std::string FromWide(std::u16string_view wide);
+// UTF-8 to UTF-16, whatever the system code page (a document that says it is
+// UTF-8). Bytes that form no character become U+FFFD.
+std::u16string Utf8ToWide(std::string_view utf8);
 
 // True when the byte starts a double-byte character of the system code page.
 // Always false for UTF-8, which has no double-byte characters in this sense.

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/CodePage.h"
+
 namespace platform {
 
 // A byte that forms no character is carried as kEscapeBase + byte, so that
@@ -22,7 +24,6 @@ inline bool IsShiftJisLead(unsigned char b) { return (b >= 0x81 && b <= 0x9F) ||
 
 const ShiftJisTables& SjisTables();
 // UTF-8 is the native encoding of file names, whatever the system code page.
-std::u16string Utf8ToWide(std::string_view s);
 std::string WideToUtf8(std::u16string_view w);
 // A UTF-8 system path with its drive dropped and its delimiters turned to '/'.
 std::string MapToNative(std::string path);

@@ -34,9 +34,10 @@ void SetSystemCodePage(unsigned codePage) {
   gOverride.store(ansi ? 0 : codePage, std::memory_order_relaxed);
 }
 
-std::u16string ToWide(std::string_view bytes) {
+namespace {
+
+std::u16string ToWideFrom(unsigned codePage, std::string_view bytes) {
   if (bytes.empty()) return {};
-  const unsigned codePage = SystemCodePage();
   const int length = CheckedLength(bytes.size());
   const int needed = MultiByteToWideChar(codePage, 0, bytes.data(), length, nullptr, 0);
   if (needed <= 0) return {};
@@ -45,6 +46,12 @@ std::u16string ToWide(std::string_view bytes) {
   MultiByteToWideChar(codePage, 0, bytes.data(), length, reinterpret_cast<wchar_t*>(out.data()), needed);
   return out;
 }
+
+}  // namespace
+
+std::u16string ToWide(std::string_view bytes) { return ToWideFrom(SystemCodePage(), bytes); }
+
+std::u16string Utf8ToWide(std::string_view utf8) { return ToWideFrom(CP_UTF8, utf8); }
 
 std::string FromWide(std::u16string_view wide) {
   if (wide.empty()) return {};
