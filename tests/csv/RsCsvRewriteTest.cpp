@@ -1,15 +1,19 @@
-// The rewrite into the quoted form against the plainest way to the same
-// bytes: the line-by-line reading of the text, each field written back.
+// The file scans against the plainest way to the same results: the
+// line-by-line reading of the text. The rewrite must give its records
+// written back, the check (FindRecord, CountRecords) its first fields, on
+// every processor path this machine runs and in blocks of many sizes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "base/Exception.h"
 #include "csv/RsCsvUtil.h"
+#include "platform/File.h"
 #include "support/TestSupport.h"
 
 using testing_support::TempDir;
@@ -32,9 +36,11 @@ std::size_t Cut(std::string_view first) {
   return 0;
 }
 
+// What a scan gave: the rewrite's bytes, and the first fields it showed
+// (to the cut, or to the check's match).
 struct Outcome {
   std::string bytes;
-  std::vector<std::string> firsts;  // the values the cut was asked about
+  std::vector<std::string> firsts;
   bool reachedEnd = true;
   bool operator==(const Outcome&) const = default;
 };
@@ -55,7 +61,7 @@ Outcome Expected(const std::string& text, const Settings& setup) {
       if (i > 0) r.bytes += static_cast<char>(setup.delimiter);
       std::string value = fields[i];
       if (i == 0) {
-        r.firsts.push_back(value);
+        r.firsts.push_back(value.substr(0, TCsvLoader::kFirstFieldShown));
         value.erase(0, std::min(Cut(value), value.size()));
       }
       r.bytes += q;
@@ -72,11 +78,12 @@ Outcome Expected(const std::string& text, const Settings& setup) {
   return r;
 }
 
-Outcome Rewritten(const std::string& path, const Settings& setup, std::size_t block) {
+Outcome Rewritten(const std::string& path, const Settings& setup, std::size_t block, TCsvLanes lanes) {
   Outcome r;
   TCsvLoader loader;
   Configure(loader, setup);
   loader.SetBlockSize(block);
+  loader.SetLanes(lanes);
   loader.RewriteQuoted(
       path,
       [&](std::string_view first) {
@@ -88,9 +95,47 @@ Outcome Rewritten(const std::string& path, const Settings& setup, std::size_t bl
   return r;
 }
 
+// The check through CountRecords, which sees every first field; its count
+// must be that of the fields the match took.
+Outcome Checked(const std::string& path, const Settings& setup, std::size_t block, TCsvLanes lanes) {
+  Outcome r;
+  TCsvLoader loader;
+  Configure(loader, setup);
+  loader.SetBlockSize(block);
+  loader.SetLanes(lanes);
+  platform::File file;
+  if (file.OpenRead(path, false) != 0) throw std::runtime_error("cannot open " + path);
+  std::uint64_t taken = 0;
+  const std::uint64_t count = loader.CountRecords(file, path, [&](std::string_view first) {
+    r.firsts.emplace_back(first);
+    const bool take = first.size() % 3 == 1;
+    taken += take;
+    return take;
+  });
+  if (count != taken) r.firsts.emplace_back("count " + std::to_string(count) + " of " + std::to_string(taken));
+  r.reachedEnd = loader.ReachedEnd();
+  return r;
+}
+
+// FindRecord up to the first field at index stop: it must have seen exactly
+// the fields before it.
+Outcome Found(const std::string& path, const Settings& setup, std::size_t block, TCsvLanes lanes, std::size_t stop) {
+  Outcome r;
+  TCsvLoader loader;
+  Configure(loader, setup);
+  loader.SetBlockSize(block);
+  loader.SetLanes(lanes);
+  const bool found = loader.FindRecord(path, [&](std::string_view first) {
+    r.firsts.emplace_back(first);
+    return r.firsts.size() > stop;
+  });
+  if (!found) r.firsts.emplace_back("not found");
+  return r;
+}
+
 std::string Printable(const std::string& text) {
   std::string out;
-  for (unsigned char c : text) {
+  for (unsigned char c : text.substr(0, 2000)) {
     if (c >= 32 && c < 127) {
       out += static_cast<char>(c);
     } else {
@@ -99,7 +144,7 @@ std::string Printable(const std::string& text) {
       out += "0123456789abcdef"[c & 15];
     }
   }
-  return out;
+  return text.size() > 2000 ? out + "... (" + std::to_string(text.size()) + " bytes)" : out;
 }
 
 void PrintTo(const Outcome& o, std::ostream* os) {
@@ -107,15 +152,53 @@ void PrintTo(const Outcome& o, std::ostream* os) {
       << (o.reachedEnd ? "" : ", ended early");
 }
 
+const char* Name(TCsvLanes lanes) {
+  static const char* const names[] = {"bytes", "SSE2", "AVX2", "AVX-512"};
+  return names[static_cast<int>(lanes)];
+}
+
+// Every processor path this machine runs; the others are named once.
+const std::vector<TCsvLanes>& Paths() {
+  static const std::vector<TCsvLanes> paths = [] {
+    std::vector<TCsvLanes> all;
+    for (TCsvLanes lanes : {TCsvLanes::Bytes, TCsvLanes::Sse2, TCsvLanes::Avx2, TCsvLanes::Avx512}) {
+      if (TCsvLoader::CanRun(lanes))
+        all.push_back(lanes);
+      else
+        std::printf("this processor does not run the %s path\n", Name(lanes));
+    }
+    return all;
+  }();
+  return paths;
+}
+
 class Rewrite : public testing::Test {
  protected:
-  // Compares every block size on text, one written file.
+  // Compares the scans of one written file in every block size on every
+  // path; the search that stops reads in the largest block. One-byte
+  // blocks, which cost a read each, are left to the rewrite.
   void Check(const std::string& text, const Settings& setup, std::initializer_list<std::size_t> blocks) {
     WriteFile(FDir.Native("f.csv"), text);
+    const std::string path = FDir.System("f.csv");
     const Outcome expected = Expected(text, setup);
-    for (std::size_t block : blocks)
-      ASSERT_EQ(Rewritten(FDir.System("f.csv"), setup, block), expected)
-          << "text \"" << Printable(text) << "\" block " << block;
+    const Outcome firsts{"", expected.firsts, expected.reachedEnd};
+    const std::size_t stop = expected.firsts.size() / 2;
+    Outcome found{"",
+                  {expected.firsts.begin(),
+                   expected.firsts.begin() + static_cast<std::ptrdiff_t>(std::min(stop + 1, expected.firsts.size()))}};
+    if (stop >= expected.firsts.size()) found.firsts.emplace_back("not found");
+    for (TCsvLanes lanes : Paths())
+      for (std::size_t block : blocks) {
+        ASSERT_EQ(Rewritten(path, setup, block, lanes), expected)
+            << "text \"" << Printable(text) << "\" block " << block << " path " << Name(lanes);
+        if (block > 1) {
+          ASSERT_EQ(Checked(path, setup, block, lanes), firsts)
+              << "check of \"" << Printable(text) << "\" block " << block << " path " << Name(lanes);
+        }
+      }
+    for (TCsvLanes lanes : Paths())
+      ASSERT_EQ(Found(path, setup, std::max(blocks), lanes, stop), found)
+          << "search in \"" << Printable(text) << "\" path " << Name(lanes);
   }
   TempDir FDir;
 };
