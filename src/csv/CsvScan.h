@@ -108,10 +108,9 @@ class Sse2Lanes {
 void AppendUndoubled(std::string& out, const char* from, const char* to, char quote);
 
 // A record's first field from its raw bytes: one leading and one trailing
-// quote stripped (the trailing one only when the field is complete), quotes
-// undoubled. scratch holds the value when it cannot be a view of the raw
-// bytes.
-std::string_view FirstFieldValue(const char* raw, std::size_t size, bool complete, char quote, std::string& scratch);
+// quote stripped, quotes undoubled. scratch holds the value when it cannot
+// be a view of the raw bytes.
+std::string_view FirstFieldValue(const char* raw, std::size_t size, char quote, std::string& scratch);
 
 // The check: every record's first field, in order, to a match. Nothing is
 // carried between blocks but a first field that runs on into the next,
@@ -134,8 +133,7 @@ class CheckScan {
   const bool FStopAtFirst;
   std::uint64_t FInside = 0;  // all ones while the scan stands inside quotes
   Phase FPhase = kLineStart;
-  bool FSkipLF = false;  // a CR ended the last block: an LF next belongs to it
-  bool FEnded = false;   // a NUL byte outside quotes ended the data
+  bool FEnded = false;  // a NUL byte outside quotes ended the data
   bool FStopped = false;
   bool FInHead = false;  // the first field began in an earlier block
 
@@ -156,8 +154,7 @@ class CheckScan {
  private:
   const TMatch& FMatch;
   std::uint64_t FMatches = 0;
-  std::string FHead;      // the first bytes of a first field that spans blocks
-  bool FHeadCut = false;  // more bytes belonged to it than FHead keeps
+  std::string FHead;  // the first bytes of a first field that spans blocks
   std::string FScratch;
 };
 

@@ -17,11 +17,7 @@
   std::uint64_t inside = s.FInside;
   CheckScan::Phase phase = s.FPhase;
   bool skip = s.FSkip;
-  std::size_t p = from;         // the next byte to look at
-  if (s.FSkipLF && p < size) {  // a CR ended the last block: its LF
-    s.FSkipLF = false;
-    p += in[p] == '\n';
-  }
+  std::size_t p = from;           // the next byte to look at
   std::size_t fieldStart = from;  // of the first field being read
   std::uint64_t fieldQuotes = 0;  // it holds quotes after its first byte in earlier lanes
   for (std::size_t i = from; i < size; i += 64) {
@@ -85,20 +81,13 @@
       }
     lineEnd:
       const std::size_t e = i + static_cast<std::size_t>(__builtin_ctzll(end));
-      const char c = in[e];
-      if (c == '\0') {
+      if (in[e] == '\0') {
         s.FEnded = true;
         return size;
       }
+      // The LF of a CR LF passes for an empty line, which shows no field.
       phase = CheckScan::kLineStart;
       p = e + 1;
-      if (c == '\r') {  // its LF belongs to it
-        if (p < size) {
-          p += in[p] == '\n';
-        } else {
-          s.FSkipLF = true;
-        }
-      }
     }
   }
   if (phase == CheckScan::kFirstField) {

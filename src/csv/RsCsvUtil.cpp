@@ -112,10 +112,10 @@ void AppendUndoubled(std::string& out, const char* from, const char* to, char qu
   }
 }
 
-std::string_view FirstFieldValue(const char* raw, std::size_t size, bool complete, char quote, std::string& scratch) {
+std::string_view FirstFieldValue(const char* raw, std::size_t size, char quote, std::string& scratch) {
   const std::size_t from = size > 0 && raw[0] == quote;
   std::size_t to = size;
-  if (complete && to > from && raw[to - 1] == quote) --to;
+  if (to > from && raw[to - 1] == quote) --to;
   std::string_view value(raw + from, to - from);
   if (value.find(quote) == std::string_view::npos) return value;
   scratch.clear();
@@ -125,28 +125,26 @@ std::string_view FirstFieldValue(const char* raw, std::size_t size, bool complet
 
 namespace {
 // The raw bytes of a first field that give at least kFirstFieldShown bytes
-// of its value (each value byte takes two at the most, after one leading
-// quote).
-constexpr std::size_t kHeadBytes = 2 * TCsvLoader::kFirstFieldShown + 1;
+// of its value even when the last of them is stripped as if it ended the
+// field: a value byte takes two raw bytes at the most, after one leading
+// quote. So the bytes shown are the same whether the field ends there or
+// runs on.
+constexpr std::size_t kHeadBytes = 2 * TCsvLoader::kFirstFieldShown + 2;
 }  // namespace
 
 void CheckScan::KeepHead(const char* from, const char* to) {
   if (!FInHead) {
     FHead.clear();
-    FHeadCut = false;
     FInHead = true;
   }
-  const std::size_t size = static_cast<std::size_t>(to - from);
-  const std::size_t take = std::min(size, kHeadBytes - FHead.size());
-  FHead.append(from, take);
-  FHeadCut = FHeadCut || take < size;
+  FHead.append(from, std::min(static_cast<std::size_t>(to - from), kHeadBytes - FHead.size()));
 }
 
 bool CheckScan::Deliver(const char* from, const char* to) {
-  if (!FInHead) return Offer(FirstFieldValue(from, static_cast<std::size_t>(to - from), true, FQuote, FScratch));
+  if (!FInHead) return Offer(FirstFieldValue(from, static_cast<std::size_t>(to - from), FQuote, FScratch));
   KeepHead(from, to);
   FInHead = false;
-  return Offer(FirstFieldValue(FHead.data(), FHead.size(), !FHeadCut, FQuote, FScratch));
+  return Offer(FirstFieldValue(FHead.data(), FHead.size(), FQuote, FScratch));
 }
 
 void QuotedOutput::Append(const char* data, std::size_t size) {
@@ -558,6 +556,11 @@ class TCsvBlockStream {
   // Reads the file's first block, from its start; 0 or the error.
   int Start() {
     if (int err = FFile.SeekTo(0)) return err;
+    // A smaller file is read in one block of its size and a byte more, which
+    // shows its end: its buffers take no more than it needs (some systems
+    // make ready every page a read may fill).
+    platform::FileInfo info;
+    if (FFile.GetInfo(info) == 0 && info.size < FBlockSize) FBlockSize = static_cast<std::size_t>(info.size) + 1;
     if (int err = FFile.Read(NewBytes(0), FBlockSize, FGot)) return err;
     std::memset(NewBytes(0) + FGot, 0, kSlack);
     ReadAhead();
@@ -630,7 +633,7 @@ class TCsvBlockStream {
   static constexpr std::size_t kReadAheadFrom = 64 << 10;  // the smallest block read ahead
 
   platform::File& FFile;
-  const std::size_t FBlockSize;
+  std::size_t FBlockSize;
   TCsvBuffer FBuffers[2];
   bool FLong = false;       // the block is in FLine
   std::vector<char> FLine;  // a long line's bytes, then the slack
