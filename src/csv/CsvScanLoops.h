@@ -59,8 +59,7 @@
         // its last byte ends an earlier lane, the value is worked out in full.
         bool inner;
         if (fieldStart >= i) {
-          const std::size_t a = fieldStart - i + 1, b = e - 1 - i;
-          inner = b > a && (quotes & ((1ULL << b) - (1ULL << a))) != 0;
+          inner = e > fieldStart + 2 && (quotes & ((1ULL << (e - 1 - i)) - (2ULL << (fieldStart - i)))) != 0;
         } else {
           inner = e == i || fieldQuotes != 0 || (quotes & ((1ULL << (e - 1 - i)) - 1)) != 0;
         }
