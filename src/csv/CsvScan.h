@@ -2,7 +2,8 @@
 // processor paths of CsvScanPaths.cpp: the check of first fields and the
 // rewrite into the quoted form. Their hot loops live in CsvScanLoops.h, once
 // per processor path; the state and the rare cases live here, compiled for
-// every processor.
+// every processor. The loops' helpers here are always inlined: the compiler
+// would leave them calls, since the loops are compiled for other processors.
 #pragma once
 
 #include <algorithm>
@@ -27,13 +28,15 @@ namespace csv_scan {
 constexpr std::size_t kCarryRoom = 64 << 10;
 // Bytes readable past the end of each block and each output run.
 constexpr std::size_t kSlack = 64;
+// The input the rewrite writes before it makes room again.
+constexpr std::size_t kOutputPiece = 16 << 10;
 
 using TMatch = std::function<bool(std::string_view firstField)>;
 
 // Bit k for byte k of a 64-byte lane: quote bytes, line breaks (CR, LF and
-// NUL) and delimiters.
+// NUL), delimiters and NULs.
 struct LaneMasks {
-  std::uint64_t quotes = 0, breaks = 0, delimiters = 0;
+  std::uint64_t quotes = 0, breaks = 0, delimiters = 0, nuls = 0;
 };
 
 // The reference classification, one byte at a time.
@@ -44,6 +47,7 @@ inline LaneMasks ClassifyBytes(const char* at, std::size_t n, char quote, char d
     m.quotes |= static_cast<std::uint64_t>(c == quote) << k;
     m.breaks |= static_cast<std::uint64_t>(c == '\r' || c == '\n' || c == '\0') << k;
     m.delimiters |= static_cast<std::uint64_t>(c == delimiter) << k;
+    m.nuls |= static_cast<std::uint64_t>(c == '\0') << k;
   }
   return m;
 }
@@ -87,11 +91,12 @@ class Sse2Lanes {
     LaneMasks m;
     for (int k = 0; k < 4; ++k) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * k));
-      const __m128i breaks = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_setzero_si128()),
-                                          _mm_or_si128(_mm_cmpeq_epi8(v, FCR), _mm_cmpeq_epi8(v, FLF)));
+      const __m128i nuls = _mm_cmpeq_epi8(v, _mm_setzero_si128());
+      const __m128i breaks = _mm_or_si128(nuls, _mm_or_si128(_mm_cmpeq_epi8(v, FCR), _mm_cmpeq_epi8(v, FLF)));
       m.quotes |= Bits(_mm_cmpeq_epi8(v, FQuote)) << (16 * k);
       m.breaks |= Bits(breaks) << (16 * k);
       m.delimiters |= Bits(_mm_cmpeq_epi8(v, FDelimiter)) << (16 * k);
+      m.nuls |= Bits(nuls) << (16 * k);
     }
     return m;
   }
@@ -143,7 +148,7 @@ class CheckScan {
   // The block ends within a first field; its bytes from from on wait.
   void KeepHead(const char* from, const char* to);
   // A first field's value; false stops the scan.
-  bool Offer(std::string_view value) {
+  [[gnu::always_inline]] bool Offer(std::string_view value) {
     if (!FMatch(value.substr(0, TCsvLoader::kFirstFieldShown))) return true;
     ++FMatches;
     if (!FStopAtFirst) return true;
@@ -236,7 +241,7 @@ class QuotedRewriter {
   bool ReachedEnd() const { return !FEnded; }
 
   // a + b + carry with the carry out in carry.
-  static std::uint64_t AddWithCarry(std::uint64_t a, std::uint64_t b, std::uint64_t& carry) {
+  [[gnu::always_inline]] static std::uint64_t AddWithCarry(std::uint64_t a, std::uint64_t b, std::uint64_t& carry) {
     std::uint64_t sum, total;
     const bool first = __builtin_add_overflow(a, b, &sum);
     const bool second = __builtin_add_overflow(sum, carry, &total);
@@ -250,12 +255,12 @@ class QuotedRewriter {
     return 0;
   }
 
-  // A field of up to 64 bytes, nearly every one, is copied whole in four
-  // 16-byte pieces, without a branch on its length; the bytes past it land
-  // in the slack of both buffers.
-  static char* CopyBytes(char* to, const char* from, std::size_t size) {
+  // A field of up to 64 bytes, nearly every one, is copied as 64 bytes,
+  // without a branch on its length; the bytes past it land in the slack of
+  // both buffers.
+  [[gnu::always_inline]] static char* CopyBytes(char* to, const char* from, std::size_t size) {
     if (size <= 64) {
-      for (int k = 0; k < 64; k += 16) std::memcpy(to + k, from + k, 16);
+      std::memcpy(to, from, 64);
     } else {
       std::memcpy(to, from, size);
     }
@@ -264,13 +269,14 @@ class QuotedRewriter {
 
   // How many bytes to cut off a first field's value: the cut sees at most
   // its first kFirstFieldShown bytes.
-  std::size_t CutOf(std::string_view value) const {
+  [[gnu::always_inline]] std::size_t CutOf(std::string_view value) const {
     return std::min(FCut(value.substr(0, TCsvLoader::kFirstFieldShown)), value.size());
   }
 
   // Writes the field from start to p, where a split byte outside quotes ends
   // it, so that it holds an even number of quotes.
-  char* EndField(char* out, std::size_t start, std::size_t p, bool first, bool inner, bool stray) {
+  [[gnu::always_inline]] char* EndField(char* out, std::size_t start, std::size_t p, bool first, bool inner,
+                                        bool stray) {
     const char* const in = FIn;
     const char quote = FQuote;
     const std::size_t size = p - start;
@@ -291,8 +297,8 @@ class QuotedRewriter {
   char* RebuiltField(char* out, std::size_t start, std::size_t p, bool first);
 
   // A field too long to carry: [start, size) of the buffer is its start.
-  // Each returns the cursor, with room again for 4 bytes per byte of the
-  // buffer from rest on (what the scan reserved for the block).
+  // Each returns the cursor with room again for what the scan had reserved:
+  // four bytes for each of the rest bytes it goes on with, and eight.
   char* StartLongField(char* out, std::size_t start, std::size_t size, bool first);
   char* FeedLongField(char* out, std::size_t from, std::size_t to, std::size_t rest);
   char* EndLongField(char* out, std::size_t from, std::size_t to, std::size_t rest);

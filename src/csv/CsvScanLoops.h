@@ -9,87 +9,95 @@
 // ends only outside quotes), so whether a byte is inside quotes is the
 // parity of the quotes before it.
 
-// The check: each record's first field to the scan's match. Nothing is
-// carried: returns size.
+// The masks of a lane that the check needs, with the quote state known:
+// quotes, and line breaks, splits and NULs outside quotes. Nothing beyond
+// the block.
+struct CheckLane {
+  std::uint64_t valid = 0, quotes = 0, breaks = 0, splits = 0, nuls = 0;
+};
+
+[[gnu::always_inline]] inline CheckLane ClassifyForCheck(const Lanes& classify, const char* in, std::size_t i,
+                                                         std::size_t size, std::uint64_t& inside) {
+  CheckLane lane;
+  if (i >= size) return lane;
+  lane.valid = size - i >= 64 ? ~0ULL : (1ULL << (size - i)) - 1;
+  const LaneMasks m = classify(in + i);
+  lane.quotes = m.quotes & lane.valid;
+  const std::uint64_t inQuotes = Lanes::Parity(lane.quotes) ^ inside;  // past the lane's end as at its last byte
+  inside = static_cast<std::uint64_t>(static_cast<std::int64_t>(inQuotes) >> 63);
+  const std::uint64_t outside = ~inQuotes & lane.valid;
+  lane.breaks = m.breaks & outside;
+  lane.splits = lane.breaks | (m.delimiters & outside);
+  lane.nuls = m.nuls & outside;
+  return lane;
+}
+
+// The check: each record's first field to the scan's match. A record starts
+// after each line break outside quotes; its first field ends at the next
+// split byte, which the lane or, for a field that crosses into it, the next
+// lane shows. Nothing is carried: returns size.
 [[gnu::noinline]] std::size_t ScanCheck(CheckScan& s, const char* in, std::size_t from, std::size_t size, bool last) {
   const Lanes classify(s.FQuote, s.FDelimiter);
-  const char quote = s.FQuote, delimiter = s.FDelimiter;
+  const char quote = s.FQuote;
   std::uint64_t inside = s.FInside;
-  CheckScan::Phase phase = s.FPhase;
+  std::uint64_t lineStart = s.FPhase == CheckScan::kLineStart;  // the next byte starts a line
+  bool open = s.FPhase == CheckScan::kFirstField;               // a first field runs on from before
   bool skip = s.FSkip;
-  std::size_t p = from;           // the next byte to look at
-  std::size_t fieldStart = from;  // of the first field being read
-  std::uint64_t fieldQuotes = 0;  // it holds quotes after its first byte in earlier lanes
+  std::size_t fieldStart = from;  // of the open first field
+  CheckLane lane = ClassifyForCheck(classify, in, from, size, inside);
   for (std::size_t i = from; i < size; i += 64) {
-    const std::size_t n = std::min<std::size_t>(64, size - i);
-    const std::uint64_t valid = n == 64 ? ~0ULL : (1ULL << n) - 1;
-    const LaneMasks m = classify(in + i);
-    const std::uint64_t quotes = m.quotes & valid;
-    const std::uint64_t inQuotes = Lanes::Parity(quotes) ^ inside;
-    inside = static_cast<std::uint64_t>(static_cast<std::int64_t>(inQuotes) >> 63);
-    const std::uint64_t breaks = m.breaks & ~inQuotes & valid;
-    const std::uint64_t splits = breaks | (m.delimiters & ~inQuotes & valid);
-    p = std::max(p, i);
-    while (p < i + n) {
-      const std::size_t bit = p - i;
-      std::uint64_t end;  // from the line break that ends the line
-      if (phase == CheckScan::kRest) {
-        end = breaks >> bit << bit;
-        if (end == 0) break;
-      } else {
-        if (phase == CheckScan::kLineStart) {
-          if (breaks >> bit & 1) {  // an empty line (a record without fields), or the data ends
-            skip = false;
-            end = breaks >> bit << bit;
-            goto lineEnd;
-          }
-          fieldStart = p;
-          fieldQuotes = 0;
-          phase = skip ? CheckScan::kRest : CheckScan::kFirstField;
-          skip = false;
-          if (phase == CheckScan::kRest) continue;
-        }
-        const std::uint64_t next = splits >> bit << bit;
-        if (next == 0) {
-          fieldQuotes |= fieldStart < i ? quotes : fieldStart - i < 63 ? quotes >> (fieldStart - i + 1) : 0;
-          break;
-        }
-        const std::size_t e = i + static_cast<std::size_t>(__builtin_ctzll(next));
-        // Whether quotes lie between the field's first and last byte. When
-        // its last byte ends an earlier lane, the value is worked out in full.
-        bool inner;
-        if (fieldStart >= i) {
-          inner = e > fieldStart + 2 && (quotes & ((1ULL << (e - 1 - i)) - (2ULL << (fieldStart - i)))) != 0;
-        } else {
-          inner = e == i || fieldQuotes != 0 || (quotes & ((1ULL << (e - 1 - i)) - 1)) != 0;
-        }
-        if (inner || s.FInHead) {
-          if (!s.Deliver(in + fieldStart, in + e)) return size;
-        } else {
-          // Nearly every first field: its value lies between its own quotes.
-          const std::size_t lead = in[fieldStart] == quote;
-          const std::size_t trail = e > fieldStart + lead && in[e - 1] == quote;
-          if (!s.Offer(std::string_view(in + fieldStart + lead, e - fieldStart - lead - trail))) return size;
-        }
-        if (in[e] == delimiter) {
-          phase = CheckScan::kRest;
-          p = e + 1;
-          continue;
-        }
-        end = next;
-      }
-    lineEnd:
-      const std::size_t e = i + static_cast<std::size_t>(__builtin_ctzll(end));
-      if (in[e] == '\0') {
-        s.FEnded = true;
-        return size;
-      }
-      // The LF of a CR LF passes for an empty line, which shows no field.
-      phase = CheckScan::kLineStart;
-      p = e + 1;
+    const CheckLane next = ClassifyForCheck(classify, in, i + 64, size, inside);
+    std::uint64_t starts = (lane.breaks << 1 | lineStart) & lane.valid;
+    lineStart = (lane.breaks & ~(lane.valid >> 1)) != 0;  // the lane's last byte ends a line
+    const bool ends = lane.nuls != 0;
+    // A NUL outside quotes ends its line and the data: no line starts after it.
+    if (ends) [[unlikely]]
+      starts &= ((lane.nuls & (0 - lane.nuls)) << 1) - 1;
+    if (open && lane.splits != 0) {
+      open = false;
+      const std::size_t e = i + static_cast<std::size_t>(__builtin_ctzll(lane.splits));
+      if (!s.Deliver(in + fieldStart, in + e)) return size;
     }
+    while (starts) {
+      const std::size_t b = static_cast<std::size_t>(__builtin_ctzll(starts));
+      starts &= starts - 1;
+      // A line that is empty (a record without fields), or the header.
+      if ((lane.breaks >> b & 1) != 0 || skip) {
+        skip = false;
+        continue;
+      }
+      const std::uint64_t here = lane.splits >> b << b;
+      std::size_t e;  // the field's end from the lane's start
+      if (here != 0) {
+        e = static_cast<std::size_t>(__builtin_ctzll(here));
+      } else if (next.splits != 0) {
+        e = 64 + static_cast<std::size_t>(__builtin_ctzll(next.splits));
+      } else {  // a long field: its end is looked for lane by lane
+        open = true;
+        fieldStart = i + b;
+        break;
+      }
+      const char* const field = in + i + b;
+      const std::size_t length = e - b;
+      // The quotes of the field's first 64 bytes; a longer field, or one
+      // with quotes between its first and last byte, takes the full way.
+      const std::uint64_t quotes = b == 0 ? lane.quotes : lane.quotes >> b | next.quotes << (64 - b);
+      if (length > 64 || (length > 2 && (quotes & ((1ULL << (length - 1)) - 2)) != 0)) {
+        if (!s.Deliver(field, field + length)) return size;
+      } else {
+        // Nearly every first field: its value lies between its own quotes.
+        const std::size_t lead = field[0] == quote;
+        const std::size_t trail = length > lead && field[length - 1] == quote;
+        if (!s.Offer(std::string_view(field + lead, length - lead - trail))) return size;
+      }
+    }
+    if (ends) [[unlikely]] {
+      s.FEnded = true;
+      return size;
+    }
+    lane = next;
   }
-  if (phase == CheckScan::kFirstField) {
+  if (open) {
     if (last) {  // the data ends the last line
       s.Deliver(in + fieldStart, in + size);
     } else {
@@ -97,7 +105,7 @@
     }
   }
   s.FInside = inside;
-  s.FPhase = phase;
+  s.FPhase = open ? CheckScan::kFirstField : lineStart ? CheckScan::kLineStart : CheckScan::kRest;
   s.FSkip = skip;
   return size;
 }
@@ -107,10 +115,6 @@
 // written.
 [[gnu::noinline]] std::size_t ScanRewrite(QuotedRewriter& r, const char* buffer, std::size_t from, std::size_t size,
                                           bool last) {
-  // A field of n bytes gives at most 2 n + 2 and a line end two, so a line
-  // of b bytes (",\n" is the worst) gives at most 4 b, and the last line
-  // without its end 4 b + 4.
-  r.FOut.Reserve(4 * size + 8);
   r.FIn = buffer;
   const char* const in = buffer;
   const char quote = r.FQuote, delimiter = r.FDelimiter;
@@ -126,7 +130,19 @@
   // outside quotes.
   std::uint64_t carryInner = r.FCarryInner, carryStray = r.FCarryStray;
   const Lanes classify(quote, delimiter);
+  // The output has room for the fields that end before chunkEnd: a field of
+  // n bytes gives at most 2 n + 2 and a line end two, so the bytes from the
+  // current field's start to chunkEnd (",\n" is the worst) give at most four
+  // times as many, and the last line without its end 4 more. Room is made a
+  // piece at a time, so that the output stays in the processor's cache.
+  std::size_t chunkEnd = from;
   for (std::size_t i = from; i < size;) {
+    if (i >= chunkEnd) {
+      chunkEnd = std::min(size, i + kOutputPiece);
+      r.FOut.Commit(out);
+      r.FOut.Reserve(4 * (chunkEnd - start) + 8);
+      out = r.FOut.Cursor();
+    }
     const std::size_t n = std::min<std::size_t>(64, size - i);
     const std::uint64_t valid = n == 64 ? ~0ULL : (1ULL << n) - 1;
     const LaneMasks m = classify(in + i);
@@ -161,7 +177,7 @@
       // A line break right at a line's start ends an empty line.
       const bool empty = c != delimiter && fieldIndex == 0 && p == start && !longField;
       if (longField) [[unlikely]] {
-        out = r.EndLongField(out, start, p, size - p);
+        out = r.EndLongField(out, start, p, chunkEnd - p);
         longField = false;
       } else if (!empty) {
         out = r.EndField(out, start, p, fieldIndex == 0, (innerEnds >> bit & 1) != 0, (strayEnds >> bit & 1) != 0);

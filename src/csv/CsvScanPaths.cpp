@@ -57,7 +57,7 @@ constexpr BreakTable MakeBreakTable() {
 constexpr BreakTable kBreakTable = MakeBreakTable();
 
 namespace avx2 {
-KV_CSV_TARGET_BEGIN("avx2,bmi,pclmul,popcnt")
+KV_CSV_TARGET_BEGIN("avx2,bmi,bmi2,pclmul,popcnt")
 // Two 32-byte halves; the quote state by a carry-less multiply.
 class Lanes {
  public:
@@ -74,6 +74,7 @@ class Lanes {
     m.breaks = Join(_mm256_cmpeq_epi8(_mm256_shuffle_epi8(FBreaks, lo), lo),
                     _mm256_cmpeq_epi8(_mm256_shuffle_epi8(FBreaks, hi), hi));
     m.delimiters = Join(_mm256_cmpeq_epi8(lo, FDelimiter), _mm256_cmpeq_epi8(hi, FDelimiter));
+    m.nuls = Join(_mm256_cmpeq_epi8(lo, _mm256_setzero_si256()), _mm256_cmpeq_epi8(hi, _mm256_setzero_si256()));
     return m;
   }
 
@@ -96,7 +97,7 @@ KV_CSV_TARGET_END
 }  // namespace avx2
 
 namespace avx512 {
-KV_CSV_TARGET_BEGIN("avx512f,avx512bw,bmi,pclmul,popcnt")
+KV_CSV_TARGET_BEGIN("avx512f,avx512bw,bmi,bmi2,pclmul,popcnt")
 // One 64-byte vector, compared straight into masks.
 class Lanes {
  public:
@@ -111,6 +112,7 @@ class Lanes {
     m.quotes = _mm512_cmpeq_epi8_mask(v, FQuote);
     m.breaks = _mm512_cmpeq_epi8_mask(_mm512_shuffle_epi8(FBreaks, v), v);
     m.delimiters = _mm512_cmpeq_epi8_mask(v, FDelimiter);
+    m.nuls = _mm512_cmpeq_epi8_mask(v, _mm512_setzero_si512());
     return m;
   }
 
@@ -175,8 +177,8 @@ bool TCsvLoader::CanRun(TCsvLanes lanes) {
 #if defined(KV_CSV_WIDE_LANES)
       // The checks include the system's saving of the wide registers.
       __builtin_cpu_init();
-      if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("bmi") || !__builtin_cpu_supports("pclmul") ||
-          !__builtin_cpu_supports("popcnt"))
+      if (!__builtin_cpu_supports("avx2") || !__builtin_cpu_supports("bmi") || !__builtin_cpu_supports("bmi2") ||
+          !__builtin_cpu_supports("pclmul") || !__builtin_cpu_supports("popcnt"))
         return false;
       return lanes == TCsvLanes::Avx2 || (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"));
 #else
