@@ -273,19 +273,20 @@ class QuotedRewriter {
     return std::min(FCut(value.substr(0, TCsvLoader::kFirstFieldShown)), value.size());
   }
 
-  // Writes the field from start to p, where a split byte outside quotes ends
-  // it, so that it holds an even number of quotes.
-  [[gnu::always_inline]] char* EndField(char* out, std::size_t start, std::size_t p, bool first, bool inner,
-                                        bool stray) {
-    const char* const in = FIn;
-    const char quote = FQuote;
+  // Writes the field from start to p of in, where a split byte outside
+  // quotes ends it, so that it holds an even number of quotes. The input and
+  // the quote come from the caller's registers: the bytes written might
+  // overwrite this object, as far as the compiler knows.
+  template <bool first>
+  [[gnu::always_inline]] char* EndField(char* out, const char* in, char quote, std::size_t start, std::size_t p,
+                                        bool inner, bool stray) {
     const std::size_t size = p - start;
     const bool lead = in[start] == quote;  // an empty field shows the split byte
     const bool trail = size > 1 && in[p - 1] == quote;
     if (inner && !(lead && trail && !stray && !first)) return RebuiltField(out, start, p, first);
     std::size_t from = start + lead;
     const std::size_t to = p - trail;
-    if (first) from += CutOf(std::string_view(in + from, to - from));
+    if constexpr (first) from += CutOf(std::string_view(in + from, to - from));
     *out = quote;
     out = CopyBytes(out + 1, in + from, to - from);
     *out++ = quote;

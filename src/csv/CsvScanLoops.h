@@ -120,9 +120,11 @@ struct CheckLane {
   const char quote = r.FQuote, delimiter = r.FDelimiter;
   char* out = r.FOut.Cursor();
   std::size_t start = 0;  // of the current field
-  std::size_t fieldIndex = r.FFieldIndex;
-  std::uint64_t inside = r.FInside;
   bool afterCR = r.FAfterCR, longField = r.FLong;
+  // While a long field is open its index waits aside, and the index in use
+  // says "first": so the usual split byte needs no test for a long field.
+  std::size_t longIndex = r.FFieldIndex, fieldIndex = longField ? 0 : r.FFieldIndex;
+  std::uint64_t inside = r.FInside;
   // Whether the byte before the scanned ones splits: a field carried over
   // has bytes before them.
   std::uint64_t splitBefore = from == 0;
@@ -173,17 +175,27 @@ struct CheckLane {
       todo &= todo - 1;
       const std::size_t p = i + static_cast<std::size_t>(bit);
       const char c = in[p];
+      const bool inner = (innerEnds >> bit & 1) != 0, stray = (strayEnds >> bit & 1) != 0;
+      // Most split bytes end a field after the first of its record.
+      if (c == delimiter && fieldIndex != 0) [[likely]] {
+        out = r.EndField<false>(out, in, quote, start, p, inner, stray);
+        *out++ = delimiter;
+        ++fieldIndex;
+        start = p + 1;
+        continue;
+      }
       std::size_t next = p + 1;
-      // A line break right at a line's start ends an empty line.
-      const bool empty = c != delimiter && fieldIndex == 0 && p == start && !longField;
       if (longField) [[unlikely]] {
         out = r.EndLongField(out, start, p, chunkEnd - p);
         longField = false;
-      } else if (!empty) {
-        out = r.EndField(out, start, p, fieldIndex == 0, (innerEnds >> bit & 1) != 0, (strayEnds >> bit & 1) != 0);
+        fieldIndex = longIndex;
+      } else if (fieldIndex != 0) {
+        out = r.EndField<false>(out, in, quote, start, p, inner, stray);
+      } else if (c == delimiter || p != start) {
+        out = r.EndField<true>(out, in, quote, start, p, inner, stray);
       } else if (c == '\0') {  // the data ends where a line would start
         return r.Stop(out);
-      }
+      }  // else a line break at a line's start ends an empty line
       if (c == delimiter) {
         *out++ = delimiter;
         ++fieldIndex;
@@ -227,12 +239,13 @@ struct CheckLane {
   } else if (size - start > kCarryRoom) {
     out = r.StartLongField(out, start, size, fieldIndex == 0);
     longField = true;
+    longIndex = fieldIndex;
     start = size;
   }
   r.FOut.Commit(out);
   r.FInside = inside;
   r.FAfterCR = afterCR;
-  r.FFieldIndex = fieldIndex;
+  r.FFieldIndex = longField ? longIndex : fieldIndex;
   r.FCarryInner = carryInner;
   r.FCarryStray = carryStray;
   r.FLong = longField;
