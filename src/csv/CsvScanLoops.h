@@ -9,80 +9,128 @@
 // ends only outside quotes), so whether a byte is inside quotes is the
 // parity of the quotes before it.
 
-// The masks of a lane that the check needs, with the quote state known:
-// quotes, and line breaks, splits and NULs outside quotes. Nothing beyond
-// the block.
-struct CheckLane {
-  std::uint64_t valid = 0, quotes = 0, breaks = 0, splits = 0, nuls = 0;
-};
-
-[[gnu::always_inline]] inline CheckLane ClassifyForCheck(const Lanes& classify, const char* in, std::size_t i,
-                                                         std::size_t size, std::uint64_t& inside) {
-  CheckLane lane;
-  if (i >= size) return lane;
-  lane.valid = size - i >= 64 ? ~0ULL : (1ULL << (size - i)) - 1;
-  const LaneMasks m = classify(in + i);
-  lane.quotes = m.quotes & lane.valid;
-  const std::uint64_t inQuotes = Lanes::Parity(lane.quotes) ^ inside;  // past the lane's end as at its last byte
-  inside = static_cast<std::uint64_t>(static_cast<std::int64_t>(inQuotes) >> 63);
-  const std::uint64_t outside = ~inQuotes & lane.valid;
-  lane.breaks = m.breaks & outside;
-  lane.splits = lane.breaks | (m.delimiters & outside);
-  lane.nuls = m.nuls & outside;
-  return lane;
-}
-
 // The check: each record's first field to the scan's match. A record starts
 // after each line break outside quotes; its first field ends at the next
-// split byte, which the lane or, for a field that crosses into it, the next
-// lane shows. Nothing is carried: returns size.
+// split byte, which its lane or, for a field that crosses into it, the next
+// lane shows. For a piece of the block at a time, a loop of its own, with
+// no call and few branches, makes the lanes' masks and the list of the
+// places where records start; then each record is visited.
+
+// A piece of the block, read into masks.
+struct CheckPiece {
+  static constexpr std::size_t kLanes = 64;  // 4 KiB
+  // Per lane, quotes and split bytes outside quotes, and one more lane of
+  // none; where records start, and room for the places written ahead.
+  std::uint64_t quotes[kLanes + 1], splits[kLanes + 1];
+  std::uint32_t starts[64 * kLanes + 2];
+  std::size_t lanes = 0, count = 0;
+  bool ends = false;  // a NUL outside quotes ended the data in the last lane
+};
+
+[[gnu::noinline]] void ReadPiece(const Lanes& classify, const char* in, std::size_t piece, std::size_t size,
+                                 CheckScan& s, std::uint64_t& lineStart, CheckPiece& p) {
+  std::uint64_t inside = s.FInside, startsLine = lineStart;
+  std::size_t lanes = 0, count = 0;
+  bool ends = false;
+  // The header is the line at the data's start, in the first lane read.
+  std::uint64_t header = s.FSkip && size > piece;
+  s.FSkip = s.FSkip && size == piece;
+  for (std::size_t i = piece; i < size && lanes < CheckPiece::kLanes; i += 64, ++lanes) {
+    const std::uint64_t valid = size - i >= 64 ? ~0ULL : (1ULL << (size - i)) - 1;
+    const LaneMasks m = classify(in + i);
+    const std::uint64_t q = m.quotes & valid;
+    const std::uint64_t inQuotes = Lanes::Parity(q) ^ inside;  // past the lane's end as at its last byte
+    inside = static_cast<std::uint64_t>(static_cast<std::int64_t>(inQuotes) >> 63);
+    const std::uint64_t outside = ~inQuotes & valid;
+    const std::uint64_t lineBreaks = m.breaks & outside;
+    std::uint64_t split = lineBreaks | (m.delimiters & outside);
+    // A line starts after each line break; one that starts with a line
+    // break is empty, a record without fields.
+    std::uint64_t lines = (lineBreaks << 1 | startsLine) & valid & ~lineBreaks & ~header;
+    header = 0;
+    startsLine = (lineBreaks & ~(valid >> 1)) != 0;  // the lane's last byte ends a line
+    if ((m.nuls & outside) != 0) [[unlikely]] {
+      // A NUL outside quotes ends its line and the data: nothing after it counts.
+      const std::uint64_t nuls = m.nuls & outside;
+      const std::uint64_t upTo = ((nuls & (0 - nuls)) << 1) - 1;
+      split &= upTo;
+      lines &= upTo;
+      ends = true;
+    }
+    p.quotes[lanes] = q;
+    p.splits[lanes] = split;
+    // The places where lines start, two written whether there are so many
+    // or not, so that the usual lane takes no branch here.
+    const std::uint32_t base = static_cast<std::uint32_t>(64 * lanes);
+    std::uint32_t* const to = p.starts + count;
+    count += static_cast<std::size_t>(__builtin_popcountll(lines));
+    to[0] = base + static_cast<std::uint32_t>(__builtin_ctzll(lines | 1ULL << 63));
+    lines &= lines - 1;
+    to[1] = base + static_cast<std::uint32_t>(__builtin_ctzll(lines | 1ULL << 63));
+    lines &= lines - 1;
+    for (std::uint32_t* more = to + 2; lines != 0; ++more, lines &= lines - 1)
+      *more = base + static_cast<std::uint32_t>(__builtin_ctzll(lines));
+    if (ends) [[unlikely]] {
+      ++lanes;
+      break;
+    }
+  }
+  p.quotes[lanes] = p.splits[lanes] = 0;
+  p.lanes = lanes;
+  p.count = count;
+  p.ends = ends;
+  s.FInside = inside;
+  lineStart = startsLine;
+}
+
+// A field that runs on from lane on of the piece: where the first split
+// byte ends it, or false when it runs on past the piece.
+inline bool FirstSplit(const CheckPiece& p, std::size_t lane, std::size_t& at) {
+  for (; lane < p.lanes; ++lane)
+    if (p.splits[lane] != 0) {
+      at = 64 * lane + static_cast<std::size_t>(__builtin_ctzll(p.splits[lane]));
+      return true;
+    }
+  return false;
+}
+
+// Nothing is carried: returns size.
 [[gnu::noinline]] std::size_t ScanCheck(CheckScan& s, const char* in, std::size_t from, std::size_t size, bool last) {
   const Lanes classify(s.FQuote, s.FDelimiter);
   const char quote = s.FQuote;
-  std::uint64_t inside = s.FInside;
   std::uint64_t lineStart = s.FPhase == CheckScan::kLineStart;  // the next byte starts a line
   bool open = s.FPhase == CheckScan::kFirstField;               // a first field runs on from before
-  bool skip = s.FSkip;
-  std::size_t fieldStart = from;  // of the open first field
-  CheckLane lane = ClassifyForCheck(classify, in, from, size, inside);
-  for (std::size_t i = from; i < size; i += 64) {
-    const CheckLane next = ClassifyForCheck(classify, in, i + 64, size, inside);
-    std::uint64_t starts = (lane.breaks << 1 | lineStart) & lane.valid;
-    lineStart = (lane.breaks & ~(lane.valid >> 1)) != 0;  // the lane's last byte ends a line
-    const bool ends = lane.nuls != 0;
-    // A NUL outside quotes ends its line and the data: no line starts after it.
-    if (ends) [[unlikely]]
-      starts &= ((lane.nuls & (0 - lane.nuls)) << 1) - 1;
-    if (open && lane.splits != 0) {
+  std::size_t fieldStart = from;                                // of the open first field
+  CheckPiece p;
+  for (std::size_t piece = from; piece < size; piece += 64 * CheckPiece::kLanes) {
+    ReadPiece(classify, in, piece, size, s, lineStart, p);
+    std::size_t e = 0;
+    if (open && FirstSplit(p, 0, e)) {
       open = false;
-      const std::size_t e = i + static_cast<std::size_t>(__builtin_ctzll(lane.splits));
-      if (!s.Deliver(in + fieldStart, in + e)) return size;
+      if (!s.Deliver(in + fieldStart, in + piece + e)) return size;
     }
-    while (starts) {
-      const std::size_t b = static_cast<std::size_t>(__builtin_ctzll(starts));
-      starts &= starts - 1;
-      // A line that is empty (a record without fields), or the header.
-      if ((lane.breaks >> b & 1) != 0 || skip) {
-        skip = false;
+    for (std::size_t j = 0; j < p.count; ++j) {
+      const std::size_t at = p.starts[j], lane = at / 64, b = at % 64;
+      const std::uint64_t here = p.splits[lane] >> b << b;
+      if (here != 0) {
+        e = 64 * lane + static_cast<std::size_t>(__builtin_ctzll(here));
+      } else if (p.splits[lane + 1] != 0) {
+        e = 64 * (lane + 1) + static_cast<std::size_t>(__builtin_ctzll(p.splits[lane + 1]));
+      } else {  // a long field: its end is looked for lane by lane
+        if (!FirstSplit(p, lane + 2, e)) {
+          open = true;
+          fieldStart = piece + at;
+          break;
+        }
+        if (!s.Deliver(in + piece + at, in + piece + e)) return size;
         continue;
       }
-      const std::uint64_t here = lane.splits >> b << b;
-      std::size_t e;  // the field's end from the lane's start
-      if (here != 0) {
-        e = static_cast<std::size_t>(__builtin_ctzll(here));
-      } else if (next.splits != 0) {
-        e = 64 + static_cast<std::size_t>(__builtin_ctzll(next.splits));
-      } else {  // a long field: its end is looked for lane by lane
-        open = true;
-        fieldStart = i + b;
-        break;
-      }
-      const char* const field = in + i + b;
-      const std::size_t length = e - b;
+      const char* const field = in + piece + at;
+      const std::size_t length = e - at;
       // The quotes of the field's first 64 bytes; a longer field, or one
       // with quotes between its first and last byte, takes the full way.
-      const std::uint64_t quotes = b == 0 ? lane.quotes : lane.quotes >> b | next.quotes << (64 - b);
-      if (length > 64 || (length > 2 && (quotes & ((1ULL << (length - 1)) - 2)) != 0)) {
+      const std::uint64_t q = b == 0 ? p.quotes[lane] : p.quotes[lane] >> b | p.quotes[lane + 1] << (64 - b);
+      if (length > 64 || (length > 2 && (q & ((1ULL << (length - 1)) - 2)) != 0)) {
         if (!s.Deliver(field, field + length)) return size;
       } else {
         // Nearly every first field: its value lies between its own quotes.
@@ -91,11 +139,10 @@ struct CheckLane {
         if (!s.Offer(std::string_view(field + lead, length - lead - trail))) return size;
       }
     }
-    if (ends) [[unlikely]] {
+    if (p.ends) [[unlikely]] {
       s.FEnded = true;
       return size;
     }
-    lane = next;
   }
   if (open) {
     if (last) {  // the data ends the last line
@@ -104,9 +151,7 @@ struct CheckLane {
       s.KeepHead(in + fieldStart, in + size);
     }
   }
-  s.FInside = inside;
   s.FPhase = open ? CheckScan::kFirstField : lineStart ? CheckScan::kLineStart : CheckScan::kRest;
-  s.FSkip = skip;
   return size;
 }
 

@@ -80,14 +80,16 @@ Outcome Expected(const std::string& text, const Settings& setup) {
   return r;
 }
 
-Outcome Rewritten(const std::string& path, const Settings& setup, std::size_t block, TCsvLanes lanes) {
+// Each scan reads the file through a handle opened once, from its start.
+Outcome Rewritten(platform::File& file, const std::string& path, const Settings& setup, std::size_t block,
+                  TCsvLanes lanes) {
   Outcome r;
   TCsvLoader loader;
   Configure(loader, setup);
   loader.SetBlockSize(block);
   loader.SetLanes(lanes);
   loader.RewriteQuoted(
-      path,
+      file, path,
       [&](std::string_view first) {
         r.firsts.emplace_back(first);
         return Cut(first);
@@ -99,14 +101,13 @@ Outcome Rewritten(const std::string& path, const Settings& setup, std::size_t bl
 
 // The check through CountRecords, which sees every first field; its count
 // must be that of the fields the match took.
-Outcome Checked(const std::string& path, const Settings& setup, std::size_t block, TCsvLanes lanes) {
+Outcome Checked(platform::File& file, const std::string& path, const Settings& setup, std::size_t block,
+                TCsvLanes lanes) {
   Outcome r;
   TCsvLoader loader;
   Configure(loader, setup);
   loader.SetBlockSize(block);
   loader.SetLanes(lanes);
-  platform::File file;
-  if (file.OpenRead(path, false) != 0) throw std::runtime_error("cannot open " + path);
   std::uint64_t taken = 0;
   const std::uint64_t count = loader.CountRecords(file, path, [&](std::string_view first) {
     r.firsts.emplace_back(first);
@@ -121,13 +122,14 @@ Outcome Checked(const std::string& path, const Settings& setup, std::size_t bloc
 
 // FindRecord up to the first field at index stop: it must have seen exactly
 // the fields before it.
-Outcome Found(const std::string& path, const Settings& setup, std::size_t block, TCsvLanes lanes, std::size_t stop) {
+Outcome Found(platform::File& file, const std::string& path, const Settings& setup, std::size_t block, TCsvLanes lanes,
+              std::size_t stop) {
   Outcome r;
   TCsvLoader loader;
   Configure(loader, setup);
   loader.SetBlockSize(block);
   loader.SetLanes(lanes);
-  const bool found = loader.FindRecord(path, [&](std::string_view first) {
+  const bool found = loader.FindRecord(file, path, [&](std::string_view first) {
     r.firsts.emplace_back(first);
     return r.firsts.size() > stop;
   });
@@ -184,6 +186,8 @@ class Rewrite : public testing::Test {
   void Check(const std::string& text, const Settings& setup, std::initializer_list<std::size_t> blocks) {
     WriteFile(FDir.Native("f.csv"), text);
     const std::string path = FDir.System("f.csv");
+    platform::File file;
+    ASSERT_EQ(file.OpenRead(path, false), 0);
     const Outcome expected = Expected(text, setup);
     const Outcome firsts{"", expected.firsts, expected.reachedEnd};
     const std::size_t stop = expected.firsts.size() / 2;
@@ -194,15 +198,15 @@ class Rewrite : public testing::Test {
     for (TCsvLanes lanes : Paths())
       for (std::size_t block : blocks) {
         if (block < 64 && lanes != TCsvLoader::BestLanes()) continue;
-        ASSERT_EQ(Rewritten(path, setup, block, lanes), expected)
+        ASSERT_EQ(Rewritten(file, path, setup, block, lanes), expected)
             << "text \"" << Printable(text) << "\" block " << block << " path " << Name(lanes);
         if (block > 1) {
-          ASSERT_EQ(Checked(path, setup, block, lanes), firsts)
+          ASSERT_EQ(Checked(file, path, setup, block, lanes), firsts)
               << "check of \"" << Printable(text) << "\" block " << block << " path " << Name(lanes);
         }
       }
     for (TCsvLanes lanes : Paths())
-      ASSERT_EQ(Found(path, setup, std::max(blocks), lanes, stop), found)
+      ASSERT_EQ(Found(file, path, setup, std::max(blocks), lanes, stop), found)
           << "search in \"" << Printable(text) << "\" path " << Name(lanes);
   }
   TempDir FDir;
