@@ -36,7 +36,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 struct Run {
-  double seconds = 0;
+  double seconds = 0, cpu = 0;  // wall time, and processor time of all threads
   long peakKiB = 0;
 };
 
@@ -55,7 +55,9 @@ Run Time(const std::vector<std::string>& command) {
   int status = 0;
   rusage usage{};
   wait4(pid, &status, 0, &usage);
-  Run run{std::chrono::duration<double>(Clock::now() - start).count(), usage.ru_maxrss};
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec * 1e-6; };
+  Run run{std::chrono::duration<double>(Clock::now() - start).count(),
+          seconds(usage.ru_utime) + seconds(usage.ru_stime), usage.ru_maxrss};
   posix_spawn_file_actions_destroy(&actions);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error(command[0] + " failed");
   return run;
@@ -86,28 +88,38 @@ double Median(std::vector<double> values) {
 
 // A set of runs of one command.
 struct Series {
-  std::vector<double> seconds;
+  std::vector<double> seconds, cpu;
   long peakKiB = 0;
   void Add(const Run& run) {
     seconds.push_back(run.seconds);
+    cpu.push_back(run.cpu);
     peakKiB = std::max(peakKiB, run.peakKiB);
   }
   double Median() const { return ::Median(seconds); }
 };
 
 void Report(const char* what, const Series& s) {
-  std::printf("  %-48s %8.3f s  (%zu runs, %6.3f .. %6.3f)  peak %7.1f MiB\n", what, s.Median(), s.seconds.size(),
-              *std::min_element(s.seconds.begin(), s.seconds.end()),
-              *std::max_element(s.seconds.begin(), s.seconds.end()), s.peakKiB / 1024.0);
+  std::printf("  %-44s %7.3f s  (%zu runs, %6.3f .. %6.3f)  cpu %6.3f s  peak %6.1f MiB\n", what, s.Median(),
+              s.seconds.size(), *std::min_element(s.seconds.begin(), s.seconds.end()),
+              *std::max_element(s.seconds.begin(), s.seconds.end()), ::Median(s.cpu), s.peakKiB / 1024.0);
 }
 
 void Ratio(const char* what, double ratio, double target) {
-  std::printf("  %-48s %8.2f    target <= %.1f  %s\n", what, ratio, target, ratio <= target ? "met" : "NOT MET");
+  std::printf("  %-44s %7.2f    target <= %.1f  %s\n", what, ratio, target, ratio <= target ? "met" : "NOT MET");
 }
 
+// The machine is shared: how busy it was, and how often a task waited for
+// a processor, tell how far the figures can be trusted.
 void Load(const char* when) {
   double load[3] = {0, 0, 0};
-  if (getloadavg(load, 3) == 3) std::printf("load average %s: %.2f %.2f %.2f\n", when, load[0], load[1], load[2]);
+  if (getloadavg(load, 3) == 3) std::printf("load average %s: %.2f %.2f %.2f", when, load[0], load[1], load[2]);
+  if (std::FILE* f = std::fopen("/proc/pressure/cpu", "r")) {
+    char line[160];
+    if (std::fgets(line, sizeof line, f)) std::printf("; processor pressure %s", line);
+    std::fclose(f);
+  } else {
+    std::printf("\n");
+  }
 }
 
 std::string Folder(const std::string& base, const std::string& name) {
