@@ -27,58 +27,75 @@ struct CheckPiece {
   bool ends = false;  // a NUL outside quotes ended the data in the last lane
 };
 
+// One lane of a piece: its masks, and the places where its lines start
+// added at to; true when a NUL outside quotes ends the data in it. A lane
+// that is not full has its bytes in valid.
+template <bool full>
+[[gnu::always_inline]] inline bool ReadLane(const Lanes& classify, const char* at, std::uint64_t valid,
+                                            std::uint64_t& inside, std::uint64_t& startsLine, std::uint64_t& quotes,
+                                            std::uint64_t& splits, std::uint32_t*& to, std::uint32_t base) {
+  if constexpr (full) valid = ~0ULL;
+  const LaneMasks m = classify(at);
+  const std::uint64_t q = m.quotes & valid;
+  const std::uint64_t inQuotes = Lanes::Parity(q) ^ inside;  // past the lane's end as at its last byte
+  inside = static_cast<std::uint64_t>(static_cast<std::int64_t>(inQuotes) >> 63);
+  const std::uint64_t outside = ~inQuotes & valid;
+  const std::uint64_t lineBreaks = m.breaks & outside;
+  std::uint64_t split = lineBreaks | (m.delimiters & outside);
+  // A line starts after each line break; one that starts with a line break
+  // is empty, a record without fields.
+  std::uint64_t lines = (lineBreaks << 1 | startsLine) & valid & ~lineBreaks;
+  startsLine = full ? lineBreaks >> 63 : (lineBreaks & ~(valid >> 1)) != 0;  // the lane's last byte ends a line
+  bool ends = false;
+  // (Tested first on its own, so that the usual lane waits for no quote state.)
+  if ((m.nuls & valid) != 0 && (m.nuls & outside) != 0) [[unlikely]] {
+    // A NUL outside quotes ends its line and the data: nothing after it counts.
+    const std::uint64_t nuls = m.nuls & outside;
+    const std::uint64_t upTo = ((nuls & (0 - nuls)) << 1) - 1;
+    split &= upTo;
+    lines &= upTo;
+    ends = true;
+  }
+  quotes = q;
+  splits = split;
+  // The places where lines start, two written whether there are so many or
+  // not, so that the usual lane takes no branch here.
+  std::uint32_t* const first = to;
+  to += __builtin_popcountll(lines);
+  first[0] = base + static_cast<std::uint32_t>(__builtin_ctzll(lines | 1ULL << 63));
+  lines &= lines - 1;
+  first[1] = base + static_cast<std::uint32_t>(__builtin_ctzll(lines | 1ULL << 63));
+  lines &= lines - 1;
+  for (std::uint32_t* more = first + 2; lines != 0; ++more, lines &= lines - 1)
+    *more = base + static_cast<std::uint32_t>(__builtin_ctzll(lines));
+  return ends;
+}
+
 [[gnu::noinline]] void ReadPiece(const Lanes& classify, const char* in, std::size_t piece, std::size_t size,
                                  CheckScan& s, std::uint64_t& lineStart, CheckPiece& p) {
   std::uint64_t inside = s.FInside, startsLine = lineStart;
-  std::size_t lanes = 0, count = 0;
+  const std::size_t end = std::min(size, piece + 64 * CheckPiece::kLanes);
+  const std::size_t full = (end - piece) / 64;
+  std::uint32_t* to = p.starts;
+  std::size_t lane = 0;
   bool ends = false;
-  // The header is the line at the data's start, in the first lane read.
-  std::uint64_t header = s.FSkip && size > piece;
-  s.FSkip = s.FSkip && size == piece;
-  for (std::size_t i = piece; i < size && lanes < CheckPiece::kLanes; i += 64, ++lanes) {
-    const std::uint64_t valid = size - i >= 64 ? ~0ULL : (1ULL << (size - i)) - 1;
-    const LaneMasks m = classify(in + i);
-    const std::uint64_t q = m.quotes & valid;
-    const std::uint64_t inQuotes = Lanes::Parity(q) ^ inside;  // past the lane's end as at its last byte
-    inside = static_cast<std::uint64_t>(static_cast<std::int64_t>(inQuotes) >> 63);
-    const std::uint64_t outside = ~inQuotes & valid;
-    const std::uint64_t lineBreaks = m.breaks & outside;
-    std::uint64_t split = lineBreaks | (m.delimiters & outside);
-    // A line starts after each line break; one that starts with a line
-    // break is empty, a record without fields.
-    std::uint64_t lines = (lineBreaks << 1 | startsLine) & valid & ~lineBreaks & ~header;
-    header = 0;
-    startsLine = (lineBreaks & ~(valid >> 1)) != 0;  // the lane's last byte ends a line
-    if ((m.nuls & outside) != 0) [[unlikely]] {
-      // A NUL outside quotes ends its line and the data: nothing after it counts.
-      const std::uint64_t nuls = m.nuls & outside;
-      const std::uint64_t upTo = ((nuls & (0 - nuls)) << 1) - 1;
-      split &= upTo;
-      lines &= upTo;
-      ends = true;
-    }
-    p.quotes[lanes] = q;
-    p.splits[lanes] = split;
-    // The places where lines start, two written whether there are so many
-    // or not, so that the usual lane takes no branch here.
-    const std::uint32_t base = static_cast<std::uint32_t>(64 * lanes);
-    std::uint32_t* const to = p.starts + count;
-    count += static_cast<std::size_t>(__builtin_popcountll(lines));
-    to[0] = base + static_cast<std::uint32_t>(__builtin_ctzll(lines | 1ULL << 63));
-    lines &= lines - 1;
-    to[1] = base + static_cast<std::uint32_t>(__builtin_ctzll(lines | 1ULL << 63));
-    lines &= lines - 1;
-    for (std::uint32_t* more = to + 2; lines != 0; ++more, lines &= lines - 1)
-      *more = base + static_cast<std::uint32_t>(__builtin_ctzll(lines));
-    if (ends) [[unlikely]] {
-      ++lanes;
-      break;
-    }
+  for (; lane < full && !ends; ++lane)
+    ends = ReadLane<true>(classify, in + piece + 64 * lane, ~0ULL, inside, startsLine, p.quotes[lane], p.splits[lane],
+                          to, static_cast<std::uint32_t>(64 * lane));
+  if (!ends && piece + 64 * lane < end) {  // the block's last bytes
+    ends = ReadLane<false>(classify, in + piece + 64 * lane, (1ULL << (end - piece - 64 * lane)) - 1, inside,
+                           startsLine, p.quotes[lane], p.splits[lane], to, static_cast<std::uint32_t>(64 * lane));
+    ++lane;
   }
-  p.quotes[lanes] = p.splits[lanes] = 0;
-  p.lanes = lanes;
-  p.count = count;
+  p.quotes[lane] = p.splits[lane] = 0;
+  p.lanes = lane;
+  p.count = static_cast<std::size_t>(to - p.starts);
   p.ends = ends;
+  // The header is the line at the data's start: not a record.
+  if (s.FSkip && p.lanes > 0) {
+    s.FSkip = false;
+    if (p.count > 0 && p.starts[0] == 0) std::memmove(p.starts, p.starts + 1, --p.count * sizeof p.starts[0]);
+  }
   s.FInside = inside;
   lineStart = startsLine;
 }
