@@ -171,16 +171,17 @@ class CheckScan {
 // that it can be written in the background.
 class QuotedOutput {
  public:
-  QuotedOutput(char quote, const TCsvLoader::TWriteEvent& write, TCsvBuffer (&buffers)[2])
-      : FQuote(quote), FWrite(write), FBuffers(buffers) {
-    Reserve(kMinimum);
+  // The bytes go to write in pieces of about minimum bytes, 1 MiB at most.
+  QuotedOutput(char quote, const TCsvLoader::TWriteEvent& write, TCsvBuffer (&buffers)[2], std::size_t minimum)
+      : FQuote(quote), FWrite(write), FBuffers(buffers), FMinimum(std::min(minimum, kMinimum)) {
+    Reserve(FMinimum);
   }
 
   // Room for size more bytes.
   void Reserve(std::size_t size) {
     if (FUsed + size + kSlack <= Buffer().size()) return;
     Drain();
-    Buffer().Grow(std::max(size, kMinimum) + kSlack);
+    Buffer().Grow(std::max(size, FMinimum) + kSlack);
   }
   // Where the next byte goes, and the end of the bytes written from there:
   // the write position then lives in a register, not in this object.
@@ -217,6 +218,7 @@ class QuotedOutput {
   const char FQuote;
   const TCsvLoader::TWriteEvent& FWrite;
   TCsvBuffer (&FBuffers)[2];
+  const std::size_t FMinimum;
   int FCurrent = 0;
   std::size_t FUsed = 0;
 };

@@ -149,7 +149,7 @@ bool CheckScan::Deliver(const char* from, const char* to) {
 
 void QuotedOutput::Append(const char* data, std::size_t size) {
   while (size > 0) {
-    const std::size_t piece = std::min(size, kMinimum);
+    const std::size_t piece = std::min(size, FMinimum);
     Reserve(piece);
     std::memcpy(Cursor(), data, piece);
     FUsed += piece;
@@ -160,7 +160,7 @@ void QuotedOutput::Append(const char* data, std::size_t size) {
 
 void QuotedOutput::AppendQuotes(std::uint64_t count) {
   while (count > 0) {
-    const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(count, kMinimum));
+    const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(count, FMinimum));
     Reserve(piece);
     std::memset(Cursor(), FQuote, piece);
     FUsed += piece;
@@ -544,9 +544,10 @@ class RecordScanner {
 // or field), then the next bytes of the file, and kSlack readable bytes past
 // its end. While the scan works on a full block (of 64 KiB or more), the
 // file's next bytes are read in the background into the other of two
-// buffers, behind room for what the scan will carry over. The check and the
-// rewrite carry no more than that room; only the records of a line longer
-// than it are collected in a buffer of their own, which grows with the line.
+// buffers, behind room for what the scan will carry over (64 KiB, or a
+// smaller block's size). The check and the rewrite carry no more than
+// 64 KiB; a longer carry, the records of a long line, is collected in a
+// buffer of its own, which grows with it.
 class TCsvBlockStream {
  public:
   static constexpr std::size_t kSlack = csv_scan::kSlack;
@@ -561,6 +562,7 @@ class TCsvBlockStream {
     // make ready every page a read may fill).
     platform::FileInfo info;
     if (FFile.GetInfo(info) == 0 && info.size < FBlockSize) FBlockSize = static_cast<std::size_t>(info.size) + 1;
+    FRoom = std::min(kRoom, FBlockSize);
     if (int err = FFile.Read(NewBytes(0), FBlockSize, FGot)) return err;
     std::memset(NewBytes(0) + FGot, 0, kSlack);
     ReadAhead();
@@ -568,10 +570,11 @@ class TCsvBlockStream {
   }
 
   // The block: the carried bytes, then the new ones.
-  const char* Data() { return FLong ? FLine.data() : FBuffers[FCurrent].data() + kRoom - FCarried; }
+  const char* Data() { return FLong ? FLine.data() : FBuffers[FCurrent].data() + FRoom - FCarried; }
   std::size_t Size() const { return FCarried + FGot; }
   // Where the new bytes begin.
   std::size_t From() const { return FCarried; }
+  std::size_t BlockSize() const { return FBlockSize; }
   // No new bytes: the file has ended.
   bool Last() const { return FGot == 0; }
 
@@ -587,7 +590,7 @@ class TCsvBlockStream {
     } else if (int err = FFile.Read(NewBytes(next), FBlockSize, got)) {
       return err;
     }
-    if (carried > kRoom) {
+    if (carried > FRoom) {
       // A line longer than the room: collected in a buffer of its own, the
       // new bytes appended, so that no byte is copied again for each block.
       if (FLong) {
@@ -616,8 +619,8 @@ class TCsvBlockStream {
   // Where a buffer takes the file's bytes; the second buffer is made only
   // for a file of more than one block.
   char* NewBytes(int k) {
-    FBuffers[k].Grow(kRoom + FBlockSize + kSlack);
-    return FBuffers[k].data() + kRoom;
+    FBuffers[k].Grow(FRoom + FBlockSize + kSlack);
+    return FBuffers[k].data() + FRoom;
   }
 
   // A full block means more may follow: the next one is read meanwhile into
@@ -634,6 +637,9 @@ class TCsvBlockStream {
 
   platform::File& FFile;
   std::size_t FBlockSize;
+  // Room for what a scan carries over: as much as a block, 64 KiB at most.
+  // A longer carry is collected in FLine.
+  std::size_t FRoom = kRoom;
   TCsvBuffer FBuffers[2];
   bool FLong = false;       // the block is in FLine
   std::vector<char> FLine;  // a long line's bytes, then the slack
@@ -817,7 +823,8 @@ bool TCsvLoader::RewriteQuoted(platform::File& file, const std::string& fileName
   StartFile(fileName, blocks);
   if (blocks.Size() == 0) return false;
   const char quote = static_cast<char>(FQuoteChar);
-  csv_scan::QuotedOutput out(quote, write, FOutput);
+  // The output of a small file takes little room.
+  csv_scan::QuotedOutput out(quote, write, FOutput, 4 * blocks.BlockSize() + 64);
   if (!FSkipFirstLine && RecordScanner::Applies(FQuoteChar, FDelimiter)) {
     const csv_scan::ScanPath& path = csv_scan::PathFor(FLanes);
     csv_scan::QuotedRewriter rewriter(quote, static_cast<char>(FDelimiter), cut, out);

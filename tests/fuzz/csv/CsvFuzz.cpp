@@ -4,7 +4,7 @@
 // fail on anything but the file layer. The rewrite into the quoted form must
 // give the bytes of the in-memory records written back, and the check their
 // first fields, on every processor path. A byte 0xFE (which neither UTF-8
-// nor Shift-JIS uses) followed by a byte stands for that byte 70000 times,
+// nor Shift-JIS uses) followed by a byte stands for that byte 66000 times,
 // so that short inputs make fields and lines longer than a block's room.
 #include <unistd.h>
 
@@ -60,13 +60,13 @@ void Check(bool condition, const char* what) {
   std::abort();
 }
 
-// The input's text with its runs written out, four at the most.
+// The input's text with its runs written out, two at the most.
 std::string Expand(const std::uint8_t* data, std::size_t size) {
   std::string text;
   int runs = 0;
   for (std::size_t k = 0; k < size; ++k) {
-    if (data[k] == 0xFE && k + 1 < size && runs < 4) {
-      text.append(70000, static_cast<char>(data[++k]));
+    if (data[k] == 0xFE && k + 1 < size && runs < 2) {
+      text.append(66000, static_cast<char>(data[++k]));
       ++runs;
     } else {
       text += static_cast<char>(data[k]);
@@ -133,14 +133,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t block : blocks) {
     // Each block size on another path, so that every input meets them all.
     const TCsvLanes lanes = Paths()[turn++ % Paths().size()];
-    Records got;
-    TCsvLoader stream;
-    Configure(stream, setup, got);
-    stream.SetBlockSize(block);
-    const bool any = stream.LoadFromFile(FileName());
-    Check(any == !text.empty(), "whether the file held data");
-    Check(got == expected, "records");
-    Check(stream.ReachedEnd() == memory.ReachedEnd(), "where the data ended");
+    // A long text's records, which the reader holds whole, once.
+    if (block == blocks.front() || text.size() <= 8192) {
+      Records got;
+      TCsvLoader stream;
+      Configure(stream, setup, got);
+      stream.SetBlockSize(block);
+      const bool any = stream.LoadFromFile(FileName());
+      Check(any == !text.empty(), "whether the file held data");
+      Check(got == expected, "records");
+      Check(stream.ReachedEnd() == memory.ReachedEnd(), "where the data ended");
+    }
 
     std::string rewritten;
     TCsvLoader rewrite;
