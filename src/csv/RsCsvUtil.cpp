@@ -98,17 +98,14 @@ void TCsv::UndoubleQuotes() {
 namespace csv_scan {
 
 void AppendUndoubled(std::string& out, const char* from, const char* to, char quote) {
-  int run = 0;
-  for (; from < to; ++from) {
-    if (*from == quote) {
-      if (++run == 2) {
-        run = 0;
-        continue;
-      }
-    } else {
-      run = 0;
-    }
-    out += *from;
+  // Each run of k quotes becomes ceil(k / 2): the second of each pair goes.
+  while (from < to) {
+    const void* found = std::memchr(from, quote, static_cast<std::size_t>(to - from));
+    const char* run = found ? static_cast<const char*>(found) : to;
+    out.append(from, run);
+    from = run;
+    while (from < to && *from == quote) ++from;
+    out.append(static_cast<std::size_t>(from - run + 1) / 2, quote);
   }
 }
 
@@ -174,14 +171,29 @@ char* QuotedRewriter::RebuiltField(char* out, std::size_t start, std::size_t p, 
   std::size_t from = start, to = p;
   if (from < to && in[from] == quote) ++from;
   if (from < to && in[to - 1] == quote) --to;
-  FValue.clear();
-  AppendUndoubled(FValue, in + from, in + to, quote);
-  std::string_view value(FValue);
-  if (first) value.remove_prefix(CutOf(value));
+  std::string_view value(in + from, to - from);
+  if (first) {  // the cut needs the value
+    FValue.clear();
+    AppendUndoubled(FValue, in + from, in + to, quote);
+    value = FValue;
+    value.remove_prefix(CutOf(value));
+  }
+  // Each run of k quotes of what is left, undoubled (when not done yet) and
+  // doubled again, is 2 ceil(k / 2) quotes, or 2 k of the value's own.
   *out++ = quote;
-  for (char c : value) {
-    if (c == quote) *out++ = quote;
-    *out++ = c;
+  const char* at = value.data();
+  const char* const end = at + value.size();
+  while (at < end) {
+    const void* found = std::memchr(at, quote, static_cast<std::size_t>(end - at));
+    const char* run = found ? static_cast<const char*>(found) : end;
+    std::memcpy(out, at, static_cast<std::size_t>(run - at));
+    out += run - at;
+    at = run;
+    while (at < end && *at == quote) ++at;
+    const std::size_t quotes = static_cast<std::size_t>(at - run);
+    const std::size_t written = first ? 2 * quotes : 2 * ((quotes + 1) / 2);
+    std::memset(out, quote, written);
+    out += written;
   }
   *out++ = quote;
   return out;
