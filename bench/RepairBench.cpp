@@ -219,6 +219,17 @@ int main(int argc, char** argv) {
     Report("cat FILE > /dev/null", cat);
     Report("KvAccesslogRepair --folder", check);
     Ratio("ratio to cat", checkRatio, 2.0);
+    // A TAB in the last bytes (a user agent that holds one) takes the scan
+    // of every record, after the search that found it.
+    const std::string tab = Folder(base, "tab");
+    struct stat cleanInfo {};
+    stat((clean + "/access.log").c_str(), &cleanInfo);
+    Splice(clean + "/access.log", tab + "/access.log", static_cast<std::uint64_t>(cleanInfo.st_size) - 8, "\t");
+    Series tabCat, tabCheck;
+    CheckAgainstCat(program, tab, tab + "/access.log", runs, tabCat, tabCheck);
+    Report("the same with a TAB near its end", tabCheck);
+    std::printf("  %-44s %7.2f\n", "ratio to cat", tabCheck.Median() / tabCat.Median());
+    unlink((tab + "/access.log").c_str());
 
     std::printf("\nA log with 30 %% of its records to correct, replaced and flushed (%llu MiB):\n",
                 static_cast<unsigned long long>(mib));

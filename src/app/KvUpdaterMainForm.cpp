@@ -190,22 +190,26 @@ class TLogRepair {
     TCsvLoader scan;
     scan.SetDelimiter(44);
     scan.SetQuoteChar(34);
+    // The tag's last character is a TAB, which no byte but 0x09 makes in
+    // any code page and no other character matches ignoring case: a log
+    // without that byte, as a repaired log is, has nothing to correct.
+    scan.SetMatchByte('\t');
     return scan.FindRecord(FLog, FPath, HasTag);
   }
 
   // Every record goes to the temporary file in the canonical form, in large
   // checked writes made behind the rewrite, which meanwhile fills the next
-  // block. The disk starts on each few MiB at once, so the flush later
-  // waits only for the tail.
+  // block. The file is flushed every few MiB while it is made, so the
+  // flush later waits only for the tail.
   void Rewrite(const TCsvLoader::TFirstFieldCut& cut) {
-    constexpr std::size_t kStartFlushEvery = 8 << 20;
+    constexpr std::size_t kFlushEvery = 16 << 20;
     TCsvLoader loader;
     loader.SetDelimiter(44);
     loader.SetQuoteChar(34);
     loader.SetSkipFirstLine(false);
     // After the loader, so that the block being written is done before the
     // loader's buffers go.
-    platform::WriteBehind writer(FTemp, kStartFlushEvery);
+    platform::WriteBehind writer(FTemp, kFlushEvery);
     loader.RewriteQuoted(FLog, FPath, cut, [&](const char* data, std::size_t size) {
       if (int err = writer.Write(data, size)) throw EWriteError(WriteErrorText(FTempPath, err));
     });

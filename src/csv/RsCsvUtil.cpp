@@ -772,6 +772,10 @@ bool TCsvLoader::LoadFromFile(const std::string& fileName) {
 
 std::uint64_t TCsvLoader::CheckRecords(platform::File& file, const std::string& fileName, const TMatch& match,
                                        bool stopAtFirst) {
+  if (!MayMatch(file, fileName)) {
+    FReachedEnd = true;
+    return 0;
+  }
   TCsvBlockStream blocks(file, FBlockSize);
   StartFile(fileName, blocks);
   if (blocks.Size() == 0) return 0;
@@ -809,6 +813,22 @@ std::uint64_t TCsvLoader::CheckRecords(platform::File& file, const std::string& 
   }
   FReachedEnd = splitter.ReachedEnd();
   return matches;
+}
+
+bool TCsvLoader::MayMatch(platform::File& file, const std::string& fileName) const {
+  if (!FMatchByte || static_cast<unsigned char>(*FMatchByte) == FQuoteChar) return true;
+  if (int err = file.SeekTo(0)) throw OpenError(fileName, err);
+  // Small pieces, read on this thread: they stay in the processor's cache
+  // for the search, which then costs little beside the reading.
+  const std::size_t piece = std::min<std::size_t>(FBlockSize, 256 << 10);
+  TCsvBuffer buffer;
+  buffer.Grow(piece);
+  for (;;) {
+    std::size_t got = 0;
+    if (int err = file.Read(buffer.data(), piece, got)) throw OpenError(fileName, err);
+    if (got == 0) return false;
+    if (std::memchr(buffer.data(), *FMatchByte, got) || std::memchr(buffer.data(), 0, got)) return true;
+  }
 }
 
 bool TCsvLoader::FindRecord(const std::string& fileName, const TMatch& match) {

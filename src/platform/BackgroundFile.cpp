@@ -44,6 +44,12 @@ class BackgroundJob {
     FChanged.notify_all();
   }
 
+  // No job waits or runs.
+  bool Idle() {
+    std::lock_guard<std::mutex> guard(FLock);
+    return !FPending;
+  }
+
   // Waits for the job started last.
   void Wait() {
     std::unique_lock<std::mutex> guard(FLock);
@@ -73,21 +79,27 @@ class BackgroundJob {
   std::thread FThread;
 };
 
-WriteBehind::WriteBehind(File& file, std::size_t startFlushEvery)
-    : FFile(file), FStartFlushEvery(startFlushEvery), FJob(std::make_unique<BackgroundJob>()) {}
+WriteBehind::WriteBehind(File& file, std::size_t flushEvery)
+    : FFile(file),
+      FFlushEvery(flushEvery),
+      FFlush(std::make_unique<BackgroundJob>()),
+      FJob(std::make_unique<BackgroundJob>()) {}
 
 WriteBehind::~WriteBehind() = default;
 
 int WriteBehind::Write(const void* data, std::size_t count) {
   FJob->Wait();
+  if (FError == 0) FError = FFlushError.load();
   if (FError != 0) return FError;
   // The job alone touches the fields it sets until the next Wait.
   FJob->Start([this, data, count] {
     FError = FFile.Write(data, count);
     FUnflushed += count;
-    if (FError == 0 && FStartFlushEvery != 0 && FUnflushed >= FStartFlushEvery) {
-      FFile.StartFlush();
+    if (FError == 0 && FFlushEvery != 0 && FUnflushed >= FFlushEvery && FFlush->Idle()) {
       FUnflushed = 0;
+      FFlush->Start([this] {
+        if (int err = FFile.Flush()) FFlushError.store(err);
+      });
     }
   });
   return 0;
@@ -95,6 +107,8 @@ int WriteBehind::Write(const void* data, std::size_t count) {
 
 int WriteBehind::Wait() {
   FJob->Wait();
+  FFlush->Wait();
+  if (FError == 0) FError = FFlushError.load();
   return FError;
 }
 

@@ -3,6 +3,7 @@
 // written in order, one at a time.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <memory>
 
@@ -15,28 +16,34 @@ class BackgroundJob;
 // Writes blocks behind the caller.
 class WriteBehind {
  public:
-  // After every startFlushEvery bytes written the disk is asked to start on
-  // them (File::StartFlush), from the writing thread; 0 never asks.
-  explicit WriteBehind(File& file, std::size_t startFlushEvery = 0);
-  // Waits for the block being written.
+  // After every flushEvery bytes written the file is flushed (File::Flush)
+  // on a thread of its own while the writing goes on, unless the flush
+  // before still runs: the disk takes the file in parts while it is made,
+  // and the caller's last flush waits only for the tail. 0 never flushes.
+  explicit WriteBehind(File& file, std::size_t flushEvery = 0);
+  // Waits for the block being written and the flush.
   ~WriteBehind();
   WriteBehind(const WriteBehind&) = delete;
   WriteBehind& operator=(const WriteBehind&) = delete;
 
   // Waits for the block before, then starts writing this one and returns.
   // The bytes must stay unchanged until the next Write or Wait returns.
-  // Returns the error of an earlier block (then nothing more is written),
-  // else 0.
+  // Returns the error of an earlier block or flush (then nothing more is
+  // written), else 0.
   int Write(const void* data, std::size_t count);
-  // Waits for the block being written; the error of any block, else 0.
+  // Waits for the block being written and the flush; the error of any
+  // block or flush, else 0. A flush's error is kept here because the
+  // system may report it only once.
   int Wait();
 
  private:
   File& FFile;
-  const std::size_t FStartFlushEvery;
+  const std::size_t FFlushEvery;
   std::size_t FUnflushed = 0;
   int FError = 0;
-  std::unique_ptr<BackgroundJob> FJob;
+  std::atomic<int> FFlushError{0};
+  // The writing ends before the flush, which the writing's thread starts.
+  std::unique_ptr<BackgroundJob> FFlush, FJob;
 };
 
 // Reads the next block ahead of the caller.

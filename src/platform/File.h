@@ -84,10 +84,6 @@ class File {
   int GetInfo(FileInfo& info) const;
   // Flushes the file's data and metadata to disk.
   int Flush();
-  // Starts writing the data written so far to disk and returns without
-  // waiting, so that a later Flush has less left to wait for. Only a hint:
-  // where the system has no such request it does nothing.
-  void StartFlush();
   int SetTimes(const FileTime* creation, const FileTime* lastAccess, const FileTime* lastWrite);
   // Gives the file the permission bits, owner and group of another file.
   // kept tells whether the file has all of them afterwards; without the

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "base/Exception.h"
@@ -233,6 +234,46 @@ TEST(CsvLoader, FindRecordLooksAtFirstFieldsOnlyAndStopsAtTheFirstMatch) {
   loader.SetSkipFirstLine(true);
   EXPECT_FALSE(loader.FindRecord(dir.System("f.csv"), [](std::string_view first) { return first == "a"; }));
   EXPECT_THROW(loader.FindRecord(dir.System("missing"), [](std::string_view) { return true; }), Exception);
+}
+
+// A match that needs a byte: a file without it is settled by a search of its
+// bytes, and every file gets the count and end the scan gives, whatever
+// stands around the byte (quotes, NULs, block edges).
+TEST(CsvLoader, AMatchByteGivesTheScansAnswer) {
+  TempDir dir;
+  const std::string path = dir.System("f.csv");
+  auto match = [](std::string_view first) { return first.find('\t') != std::string_view::npos; };
+  std::mt19937 random(7);
+  const char bytes[] = {'a', '"', ',', '\n', '\r', '\t', '\0'};
+  for (int k = 0; k < 300; ++k) {
+    std::string text(random() % 300, 'a');
+    // A third of the texts have no TAB, some of those a NUL.
+    for (char& c : text) c = bytes[random() % (k % 3 == 0 ? 5 : 7)];
+    if (k % 6 == 0 && !text.empty()) text[random() % text.size()] = '\0';
+    testing_support::WriteFile(dir.Native("f.csv"), text);
+    for (std::size_t block : {std::size_t(1), std::size_t(7), std::size_t(1) << 20}) {
+      platform::File file;
+      ASSERT_EQ(file.OpenRead(path, true), 0);
+      TCsvLoader plain, hinted;
+      plain.SetBlockSize(block);
+      hinted.SetBlockSize(block);
+      hinted.SetMatchByte('\t');
+      int calls = 0;
+      const std::uint64_t expected = plain.CountRecords(file, path, match);
+      EXPECT_EQ(hinted.CountRecords(file, path,
+                                    [&](std::string_view first) {
+                                      ++calls;
+                                      return match(first);
+                                    }),
+                expected)
+          << k;
+      EXPECT_EQ(hinted.ReachedEnd(), plain.ReachedEnd()) << k;
+      EXPECT_EQ(hinted.FindRecord(file, path, match), expected > 0) << k;
+      if (text.find_first_of(std::string("\t\0", 2)) == std::string::npos) {
+        EXPECT_EQ(calls, 0) << k;
+      }
+    }
+  }
 }
 
 // Long random texts full of quotes, delimiters, line breaks and NULs, read in

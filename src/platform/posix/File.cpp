@@ -229,13 +229,6 @@ int File::GetInfo(FileInfo& info) const { return InfoOfDescriptor(static_cast<in
 
 int File::Flush() { return fsync(FHandle) == 0 ? 0 : errno; }
 
-void File::StartFlush() {
-#if defined(SYNC_FILE_RANGE_WRITE)
-  // A failure shows again, and is reported, when Flush waits for the data.
-  sync_file_range(FHandle, 0, 0, SYNC_FILE_RANGE_WRITE);
-#endif
-}
-
 int File::SetTimes(const FileTime*, const FileTime* lastAccess, const FileTime* lastWrite) {
   timespec times[2] = {ToTimespec(lastAccess), ToTimespec(lastWrite)};
   return futimens(FHandle, times) == 0 ? 0 : errno;

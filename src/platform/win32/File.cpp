@@ -280,8 +280,6 @@ int File::Flush() { return FlushFileBuffers(ToHandle(FHandle)) ? 0 : Failure(); 
 
 // Windows writes cached data behind on its own; there is no request to hurry
 // it without waiting.
-void File::StartFlush() {}
-
 int File::SetTimes(const FileTime* creation, const FileTime* lastAccess, const FileTime* lastWrite) {
   const FILETIME c = ToFileTime(creation ? *creation : 0), a = ToFileTime(lastAccess ? *lastAccess : 0),
                  w = ToFileTime(lastWrite ? *lastWrite : 0);
