@@ -56,25 +56,28 @@ std::uint64_t GenerateAccessLog(const std::string& nativePath, const AccessLogOp
       first = std::string(stamp).substr(0, 26) + first;
     }
     std::string line;
-    const bool quoteAll = rnd.Chance(0.7);
-    if (quoteAll)
-      AppendQuoted(line, first);
-    else
-      line += first;
+    // Some fields are written plain, unless every one is quoted.
+    auto field = [&](const std::string& value, bool plain) {
+      if (plain && !options.quoted)
+        line += value;
+      else
+        AppendQuoted(line, value);
+    };
+    field(first, !rnd.Chance(0.7));
     line += ',';
     std::snprintf(stamp, sizeof stamp, "192.168.%u.%u", rnd.Below(4), 1 + rnd.Below(254));
-    line += stamp;
+    field(stamp, true);
     line += ',';
-    line += kUsers[rnd.Below(6)];
+    field(kUsers[rnd.Below(6)], true);
     line += ',';
     AppendQuoted(line, kActions[rnd.Below(5)]);
     line += ',';
     AppendQuoted(line, kDocs[rnd.Below(5)]);
     line += ',';
-    AppendQuoted(line, kQueries[rnd.Below(5)]);
+    AppendQuoted(line, kQueries[rnd.Below(options.quoted ? 4 : 5)]);  // the last one holds a line break
     line += ',';
-    line += std::to_string(rnd.Below(5) == 0 ? 404 : 200);
-    line += rnd.Chance(0.5) ? "\r\n" : "\n";
+    field(std::to_string(rnd.Below(5) == 0 ? 404 : 200), true);
+    line += rnd.Chance(0.5) || options.quoted ? "\r\n" : "\n";
     out += line;
     written += line.size();
     ++records;

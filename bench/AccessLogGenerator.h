@@ -8,6 +8,9 @@ struct AccessLogOptions {
   std::uint64_t bytes = 256ull << 20;  // approximate size of the file
   double infoShare = 0.0;              // share of records whose first field starts with "INFO\t"
   std::uint64_t seed = 1;
+  // Every field in quotes and every line end CR LF, as the repair writes
+  // them, and no line break inside a field.
+  bool quoted = false;
 };
 
 // Writes the log to a native path; returns the number of records written.

@@ -13,7 +13,7 @@ command -v "$CXX" >/dev/null || CXX=clang++
 
 BASE=(src/base/StringList.cpp src/base/Format.cpp src/platform/posix/CodePage.cpp src/platform/posix/Locale.cpp)
 case $NAME in
-  csv) SOURCES=(tests/fuzz/csv/CsvFuzz.cpp src/csv/RsCsvUtil.cpp src/platform/BackgroundFile.cpp
+  csv) SOURCES=(tests/fuzz/csv/CsvFuzz.cpp src/csv/RsCsvUtil.cpp src/csv/CsvScanPaths.cpp src/platform/BackgroundFile.cpp
                 src/platform/posix/File.cpp src/platform/posix/Path.cpp src/platform/posix/Error.cpp
                 src/platform/posix/FileTime.cpp "${BASE[@]}") ;;
   tspacket) SOURCES=(tests/fuzz/tspacket/TSPacketFuzz.cpp tools/TSDispatcher/TSPacket.cpp src/common/RsJson.cpp

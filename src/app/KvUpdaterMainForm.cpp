@@ -1,6 +1,7 @@
 #include "app/KvUpdaterMainForm.h"
 
 #include <chrono>
+#include <cstring>
 #include <exception>
 
 #include "base/Exception.h"
@@ -48,14 +49,16 @@ bool HasTag(std::string_view first) {
   const std::string_view head = first.substr(0, kTag.size());
   // Bytes below 0x80 are characters of their own in every code page and
   // fold to their ASCII lower case: the locale comparison is needed only
-  // when one of the bytes is not such a character.
-  bool ascii = true, same = true;
-  for (std::size_t i = 0; i < kTag.size(); ++i) {
-    const auto c = static_cast<unsigned char>(head[i]);
-    ascii = ascii && c < 0x80;
-    same = same && (c | (c >= 'A' && c <= 'Z' ? 0x20 : 0)) == static_cast<unsigned char>(kTagLower[i]);
-  }
-  return ascii ? same : platform::CompareTextIgnoreCase(head, kTag) == 0;
+  // when one of the bytes is not such a character. Every record of every
+  // log passes here, so the usual answer, a first byte that is no letter
+  // of the tag, comes after a few operations.
+  unsigned char c[5];
+  std::memcpy(c, head.data(), sizeof c);
+  if (((c[0] | c[1] | c[2] | c[3] | c[4]) & 0x80) != 0) return platform::CompareTextIgnoreCase(head, kTag) == 0;
+  // A letter with 0x20 added is its lower case; no other byte below 0x80
+  // becomes one of the tag's lower-case letters that way.
+  return (c[0] | 0x20) == kTagLower[0] && (c[1] | 0x20) == kTagLower[1] && (c[2] | 0x20) == kTagLower[2] &&
+         (c[3] | 0x20) == kTagLower[3] && c[4] == kTagLower[4];
 }
 
 bool SameFileState(const platform::FileInfo& a, const platform::FileInfo& b) {

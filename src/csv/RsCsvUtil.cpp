@@ -6,12 +6,9 @@
 #include <memory>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "base/Exception.h"
 #include "base/Format.h"
+#include "csv/CsvScan.h"
 #include "platform/BackgroundFile.h"
 #include "platform/Error.h"
 #include "platform/File.h"
@@ -98,9 +95,8 @@ void TCsv::UndoubleQuotes() {
   }
 }
 
-namespace {
+namespace csv_scan {
 
-// Appends a field's bytes with every second quote of a run dropped.
 void AppendUndoubled(std::string& out, const char* from, const char* to, char quote) {
   int run = 0;
   for (; from < to; ++from) {
@@ -116,75 +112,195 @@ void AppendUndoubled(std::string& out, const char* from, const char* to, char qu
   }
 }
 
-// The quote bytes and the split bytes (delimiter, CR, LF, NUL) of up to 64
-// bytes as masks, bit k for byte k.
-struct LaneMasks {
-  std::uint64_t quotes = 0, splits = 0;
-};
-
-LaneMasks ClassifyBytes(const char* at, std::size_t n, char quote, char delimiter) {
-  LaneMasks m;
-  for (std::size_t k = 0; k < n; ++k) {
-    const char c = at[k];
-    m.quotes |= static_cast<std::uint64_t>(c == quote) << k;
-    m.splits |= static_cast<std::uint64_t>(c == delimiter || c == '\r' || c == '\n' || c == '\0') << k;
-  }
-  return m;
+std::string_view FirstFieldValue(const char* raw, std::size_t size, char quote, std::string& scratch) {
+  const std::size_t from = size > 0 && raw[0] == quote;
+  std::size_t to = size;
+  if (to > from && raw[to - 1] == quote) --to;
+  std::string_view value(raw + from, to - from);
+  if (value.find(quote) == std::string_view::npos) return value;
+  scratch.clear();
+  AppendUndoubled(scratch, raw + from, raw + to, quote);
+  return scratch;
 }
 
-// ClassifyBytes of 64 bytes, 16 at a time where the target has SSE2; the
-// bytes to compare with are spread once per scan, not once per lane.
-class LaneClassifier {
- public:
-  LaneClassifier(char quote, char delimiter)
-#if defined(__SSE2__)
-      : FQuote(_mm_set1_epi8(quote)),
-        FDelimiter(_mm_set1_epi8(delimiter)),
-        FCR(_mm_set1_epi8('\r')),
-        FLF(_mm_set1_epi8('\n')){}
-#else
-      : FQuote(quote), FDelimiter(delimiter) {
-  }
-#endif
+namespace {
+// The raw bytes of a first field that give at least kFirstFieldShown bytes
+// of its value even when the last of them is stripped as if it ended the
+// field: a value byte takes two raw bytes at the most, after one leading
+// quote. So the bytes shown are the same whether the field ends there or
+// runs on.
+constexpr std::size_t kHeadBytes = 2 * TCsvLoader::kFirstFieldShown + 2;
+}  // namespace
 
-        LaneMasks
-        operator()(const char* at) const {
-#if defined(__SSE2__)
-    LaneMasks m;
-    for (int k = 0; k < 4; ++k) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * k));
-      const __m128i split =
-          _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, FDelimiter), _mm_cmpeq_epi8(v, _mm_setzero_si128())),
-                       _mm_or_si128(_mm_cmpeq_epi8(v, FCR), _mm_cmpeq_epi8(v, FLF)));
-      m.quotes |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, FQuote))))
-                  << (16 * k);
-      m.splits |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(split))) << (16 * k);
+void CheckScan::KeepHead(const char* from, const char* to) {
+  if (!FInHead) {
+    FHead.clear();
+    FInHead = true;
+  }
+  FHead.append(from, std::min(static_cast<std::size_t>(to - from), kHeadBytes - FHead.size()));
+}
+
+bool CheckScan::Deliver(const char* from, const char* to) {
+  if (!FInHead) return Offer(FirstFieldValue(from, static_cast<std::size_t>(to - from), FQuote, FScratch));
+  KeepHead(from, to);
+  FInHead = false;
+  return Offer(FirstFieldValue(FHead.data(), FHead.size(), FQuote, FScratch));
+}
+
+void QuotedOutput::Append(const char* data, std::size_t size) {
+  while (size > 0) {
+    const std::size_t piece = std::min(size, FMinimum);
+    Reserve(piece);
+    std::memcpy(Cursor(), data, piece);
+    FUsed += piece;
+    data += piece;
+    size -= piece;
+  }
+}
+
+void QuotedOutput::AppendQuotes(std::uint64_t count) {
+  while (count > 0) {
+    const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(count, FMinimum));
+    Reserve(piece);
+    std::memset(Cursor(), FQuote, piece);
+    FUsed += piece;
+    count -= piece;
+  }
+}
+
+char* QuotedRewriter::RebuiltField(char* out, std::size_t start, std::size_t p, bool first) {
+  const char* const in = FIn;
+  const char quote = FQuote;
+  std::size_t from = start, to = p;
+  if (from < to && in[from] == quote) ++from;
+  if (from < to && in[to - 1] == quote) --to;
+  FValue.clear();
+  AppendUndoubled(FValue, in + from, in + to, quote);
+  std::string_view value(FValue);
+  if (first) value.remove_prefix(CutOf(value));
+  *out++ = quote;
+  for (char c : value) {
+    if (c == quote) *out++ = quote;
+    *out++ = c;
+  }
+  *out++ = quote;
+  return out;
+}
+
+// A long field's value streams through: undoubled as it is read (a run of k
+// quotes inside the field is ceil(k / 2) quotes of the value; the last run
+// loses its last quote first, the trailing one) and doubled again as it is
+// written. The first field's first bytes wait for the cut.
+char* QuotedRewriter::StartLongField(char* out, std::size_t start, std::size_t size, bool first) {
+  FLong = true;
+  FLongFirst = first;
+  FLongStarted = false;
+  FLongCutKnown = !first;
+  FLongQuotes = 0;
+  FLongHead.clear();
+  FLongDrop = 0;
+  *out++ = FQuote;
+  return FeedLongField(out, start, size, 0);
+}
+
+char* QuotedRewriter::FeedLongField(char* out, std::size_t from, std::size_t to, std::size_t rest) {
+  FOut.Commit(out);
+  LongBytes(FIn + from, FIn + to);
+  FOut.Reserve(4 * rest + 8);
+  return FOut.Cursor();
+}
+
+char* QuotedRewriter::EndLongField(char* out, std::size_t from, std::size_t to, std::size_t rest) {
+  FOut.Commit(out);
+  LongBytes(FIn + from, FIn + to);
+  LongValueQuotes(FLongQuotes / 2);
+  FLongQuotes = 0;
+  if (!FLongCutKnown) DecideCut();
+  FOut.Reserve(4 * rest + 8);
+  FOut.Put(FQuote);
+  FLong = false;
+  return FOut.Cursor();
+}
+
+void QuotedRewriter::LongBytes(const char* from, const char* to) {
+  const char quote = FQuote;
+  if (!FLongStarted && from < to) {
+    FLongStarted = true;
+    if (*from == quote) ++from;
+  }
+  while (from < to) {
+    if (*from == quote) {
+      const char* run = from;
+      while (run < to && *run == quote) ++run;
+      FLongQuotes += static_cast<std::uint64_t>(run - from);
+      from = run;
+      continue;
     }
-    return m;
-#else
-    return ClassifyBytes(at, 64, FQuote, FDelimiter);
-#endif
+    if (FLongQuotes > 0) {  // a run with a byte after it is inner
+      LongValueQuotes((FLongQuotes + 1) / 2);
+      FLongQuotes = 0;
+    }
+    const void* next = std::memchr(from, quote, static_cast<std::size_t>(to - from));
+    const char* plain = next ? static_cast<const char*>(next) : to;
+    LongValue(from, static_cast<std::size_t>(plain - from));
+    from = plain;
   }
-
- private:
-#if defined(__SSE2__)
-  const __m128i FQuote, FDelimiter, FCR, FLF;
-#else
-  const char FQuote, FDelimiter;
-#endif
-};
-
-// Bit k set when the quotes up to and including byte k are odd in number:
-// the bytes inside quotes, opening quotes included, closing ones not.
-inline std::uint64_t QuoteParity(std::uint64_t quotes) {
-  quotes ^= quotes << 1;
-  quotes ^= quotes << 2;
-  quotes ^= quotes << 4;
-  quotes ^= quotes << 8;
-  quotes ^= quotes << 16;
-  quotes ^= quotes << 32;
-  return quotes;
 }
+
+void QuotedRewriter::LongValue(const char* from, std::size_t size) {
+  if (!FLongCutKnown) {
+    const std::size_t take = std::min(size, TCsvLoader::kFirstFieldShown - FLongHead.size());
+    FLongHead.append(from, take);
+    from += take;
+    size -= take;
+    if (FLongHead.size() < TCsvLoader::kFirstFieldShown) return;
+    DecideCut();
+  }
+  const std::size_t drop = static_cast<std::size_t>(std::min<std::uint64_t>(FLongDrop, size));
+  FLongDrop -= drop;
+  FOut.Append(from + drop, size - drop);
+}
+
+void QuotedRewriter::LongValueQuotes(std::uint64_t count) {
+  if (!FLongCutKnown) {
+    const std::size_t take =
+        static_cast<std::size_t>(std::min<std::uint64_t>(count, TCsvLoader::kFirstFieldShown - FLongHead.size()));
+    FLongHead.append(take, FQuote);
+    count -= take;
+    if (FLongHead.size() < TCsvLoader::kFirstFieldShown) return;
+    DecideCut();
+  }
+  const std::uint64_t drop = std::min(FLongDrop, count);
+  FLongDrop -= drop;
+  FOut.AppendQuotes(2 * (count - drop));
+}
+
+// The first field's first bytes are known: the cut drops what it asks for,
+// from them and then from the bytes still to come.
+void QuotedRewriter::DecideCut() {
+  FLongCutKnown = true;
+  const std::size_t cut = FCut(FLongHead);
+  const std::size_t dropped = std::min(cut, FLongHead.size());
+  FLongDrop = cut - dropped;
+  const std::string_view rest = std::string_view(FLongHead).substr(dropped);
+  FOut.Reserve(2 * rest.size());
+  for (char c : rest) {
+    if (c == FQuote) FOut.Put(c);
+    FOut.Put(c);
+  }
+}
+
+}  // namespace csv_scan
+
+namespace {
+
+using csv_scan::LaneMasks;
+#if defined(__SSE2__)
+using RecordLanes = csv_scan::Sse2Lanes;
+#else
+using RecordLanes = csv_scan::BytesLanes;
+#endif
+using csv_scan::AppendUndoubled;
 
 // Quote-aware line splitting that can be fed the text in pieces. Each line is
 // handed to the sink as soon as its end is known; only an unfinished line is
@@ -308,7 +424,6 @@ class RecordScanner {
         return false;
       }
       Emit(buffer + lineStart, p - lineStart, sink);
-      if (FStopped) return false;
       if (c == '\0') {
         FEnded = true;
         return false;
@@ -318,11 +433,11 @@ class RecordScanner {
       if (c == '\r') skipAt = p + 1;
       return true;
     };
-    const LaneClassifier classify(FQuote, FDelimiter);
+    const RecordLanes classify(FQuote, FDelimiter);
     while (i + 64 <= size) {
       const LaneMasks m = classify(buffer + i);
-      const std::uint64_t quotes = m.quotes, splits = m.splits;
-      std::uint64_t inside = QuoteParity(quotes);
+      const std::uint64_t quotes = m.quotes, splits = m.breaks | m.delimiters;
+      std::uint64_t inside = RecordLanes::Parity(quotes);
       const bool odd = (inside >> 63) != 0;  // the block holds an odd number of quotes
       if (FInside) inside = ~inside;
       std::uint64_t todo = splits & ~inside;
@@ -360,12 +475,9 @@ class RecordScanner {
     FAtLineStart = true;
     return size;
   }
-  // True when the data ended early (a NUL byte) or the sink stopped the scan.
-  bool Ended() const { return FEnded || FStopped; }
+  // True when the data ended early (a NUL byte).
+  bool Ended() const { return FEnded; }
   bool ReachedEnd() const { return !FEnded; }
-  void Stop() { FStopped = true; }
-  // Only the first field of each record is cut out.
-  void SetFirstFieldOnly(bool value) { FFirstFieldOnly = value; }
 
  private:
   // Quotes in a field are few: clearing the lowest bit per quote beats a
@@ -396,8 +508,7 @@ class RecordScanner {
     FArena.clear();
     FArena.reserve(length);  // views into it stay valid: it never grows past the line
     std::size_t start = 0;
-    const std::size_t fields = FFirstFieldOnly ? 1 : FBounds.size();
-    for (std::size_t k = 0; k < fields; ++k) {
+    for (std::size_t k = 0; k < FBounds.size(); ++k) {
       std::size_t from = start, to = FBounds[k];
       std::size_t quotes = FQuotes[k];
       start = to + 1;
@@ -415,8 +526,6 @@ class RecordScanner {
   }
 
   const char FQuote, FDelimiter;
-  bool FFirstFieldOnly = false;
-  bool FStopped = false;
   bool FAtLineStart = true;
   bool FInside = false;
   bool FSkipLF = false;
@@ -428,296 +537,50 @@ class RecordScanner {
   std::string FArena;
 };
 
-// Collects the output of a rewrite and hands it on in large pieces. Room is
-// reserved ahead, so that the bytes of a whole block go in without a check
-// each; the rewrite writes through a cursor of its own and may copy up to 63
-// bytes past the end of a run, into the slack both buffers keep. Two buffers
-// take turns: the one handed on stays untouched while the other fills, so
-// that it can be written in the background.
-class QuotedOutput {
- public:
-  static constexpr std::size_t kSlack = 64;
-
-  QuotedOutput(char quote, const TCsvLoader::TWriteEvent& write, std::vector<char> (&buffers)[2])
-      : FQuote(quote), FWrite(write), FBuffers(buffers) {
-    Reserve(kMinimum);
-  }
-
-  // Room for size more bytes.
-  void Reserve(std::size_t size) {
-    if (FUsed + size + kSlack <= Buffer().size()) return;
-    Drain();
-    if (size + kSlack > Buffer().size()) Buffer().resize(std::max(size, kMinimum) + kSlack);
-  }
-  // Where the next byte goes, and the end of the bytes written from there:
-  // the write position then lives in a register, not in this object.
-  char* Cursor() { return Buffer().data() + FUsed; }
-  void Commit(const char* end) { FUsed = static_cast<std::size_t>(end - Buffer().data()); }
-  void Put(char c) { Buffer()[FUsed++] = c; }
-  void LineEnd() {
-    Put('\r');
-    Put('\n');
-  }
-  // The value in quotes, its quote bytes doubled: at most 2 * size + 2 bytes.
-  void PutQuoted(std::string_view value) {
-    Put(FQuote);
-    for (char c : value) {
-      if (c == FQuote) Put(c);
-      Put(c);
-    }
-    Put(FQuote);
-  }
-  void Drain() {
-    if (FUsed == 0) return;
-    FWrite(Buffer().data(), FUsed);
-    FCurrent ^= 1;
-    FUsed = 0;
-  }
-
- private:
-  static constexpr std::size_t kMinimum = 1 << 20;
-  std::vector<char>& Buffer() { return FBuffers[FCurrent]; }
-
-  const char FQuote;
-  const TCsvLoader::TWriteEvent& FWrite;
-  std::vector<char> (&FBuffers)[2];
-  int FCurrent = 0;
-  std::size_t FUsed = 0;
-};
-
-// The rewrite into the quoted form straight from the bytes, in one pass: no
-// field is cut out or copied on its own. Each 64-byte lane is classified into
-// bit masks; only its delimiters and line breaks outside quotes are visited,
-// and at each the field before it is written at once. Nearly every field
-// takes one of two shapes whose output is the input bytes with quotes around
-// them: a field without inner quotes (only its first and last byte may be
-// quotes, which are its own), and a field in quotes in which every plain byte
-// lies inside quotes, so that its inner quotes come in pairs that undouble and
-// double back to the same bytes. Any other field is rebuilt from its value
-// as the reader delivers it. Used when the RecordScanner applies.
-class QuotedRewriter {
- public:
-  QuotedRewriter(char quote, char delimiter, const TCsvLoader::TFirstFieldCut& cut, QuotedOutput& out)
-      : FQuote(quote), FDelimiter(delimiter), FCut(cut), FOut(out) {}
-
-  // As RecordScanner::Scan, but only the unfinished field is carried (it
-  // starts at 0 of the next buffer): the fields before it are written. The
-  // buffer must stay readable for 64 bytes past size.
-  // Kept out of line: on its own its state stays in registers.
-  [[gnu::noinline]] std::size_t Scan(const char* buffer, std::size_t from, std::size_t size, bool last) {
-    // A field of n bytes gives at most 2 n + 2 and a line end two, so a line
-    // of b bytes (",\n" is the worst) gives at most 4 b, and the last line
-    // without its end 4 b + 4.
-    FOut.Reserve(4 * size + 8);
-    FIn = buffer;
-    const char* const in = buffer;
-    const char quote = FQuote, delimiter = FDelimiter;
-    char* out = FOut.Cursor();
-    std::size_t start = 0;  // of the current field
-    std::size_t fieldIndex = FFieldIndex;
-    bool inside = FInside, afterCR = FAfterCR;
-    // Whether the byte before the scanned ones splits: a field carried over
-    // has bytes before them.
-    std::uint64_t splitBefore = from == 0;
-    // 1 when the current field has shown an inner quote, or a plain byte
-    // outside quotes.
-    std::uint64_t carryInner = FCarryInner, carryStray = FCarryStray;
-    const LaneClassifier classify(quote, delimiter);
-    for (std::size_t i = from; i < size;) {
-      const std::size_t n = std::min<std::size_t>(64, size - i);
-      const std::uint64_t valid = n == 64 ? ~0ULL : (1ULL << n) - 1;
-      const LaneMasks m = n == 64 ? classify(in + i) : ClassifyBytes(in + i, n, quote, delimiter);
-      std::uint64_t inQuotes = QuoteParity(m.quotes);
-      if (inside) inQuotes = ~inQuotes;
-      inside = (inQuotes >> 63) != 0;
-      const std::uint64_t splits = m.splits & ~inQuotes;
-      // A quote next to a split byte is the first or the last byte of its
-      // field. One at the end of the lane counts as inner: that only sends
-      // a field the safe way.
-      const std::uint64_t innerQuotes = m.quotes & ~(splits << 1 | splitBefore) & ~(splits >> 1);
-      const std::uint64_t strays = ~(inQuotes | m.quotes | splits) & valid;
-      // Adding a mask to the bytes that do not split carries each run that
-      // holds one of its bits into the split byte that ends the run (or into
-      // the next lane): the split bytes whose field holds such a byte.
-      const std::uint64_t innerEnds = AddWithCarry(~splits, innerQuotes, carryInner) & splits;
-      const std::uint64_t strayEnds = AddWithCarry(~splits, strays, carryStray) & splits;
-      std::uint64_t todo = splits;
-      if (afterCR) {  // the LF of a CR LF split by the lane edge
-        afterCR = false;
-        if (in[i] == '\n') {
-          todo &= ~1ULL;
-          start = i + 1;
-        }
-      }
-      while (todo) {
-        const int bit = __builtin_ctzll(todo);
-        todo &= todo - 1;
-        const std::size_t p = i + static_cast<std::size_t>(bit);
-        const bool inner = (innerEnds >> bit & 1) != 0, stray = (strayEnds >> bit & 1) != 0;
-        const char c = in[p];
-        std::size_t next = p + 1;
-        if (c == delimiter) {
-          out = EndField(out, start, p, fieldIndex == 0, inner, stray);
-          *out++ = delimiter;
-          ++fieldIndex;
-        } else {
-          const bool empty = fieldIndex == 0 && p == start;
-          if (c == '\0' && empty) return Stop(out);  // the data ends where a line would start
-          if (!empty) out = EndField(out, start, p, fieldIndex == 0, inner, stray);
-          out[0] = '\r';
-          out[1] = '\n';
-          out += 2;
-          fieldIndex = 0;
-          if (c == '\0') return Stop(out);
-          // A CR's LF belongs to it: dropped here, or at the next lane.
-          const bool cr = c == '\r';
-          const bool lf = cr && static_cast<std::size_t>(bit) + 1 < n && in[p + 1] == '\n';
-          afterCR = cr && static_cast<std::size_t>(bit) + 1 == n;
-          todo &= ~(static_cast<std::uint64_t>(lf) << bit << 1);
-          next += lf;
-        }
-        start = next;
-      }
-      splitBefore = splits >> 63;
-      i += n;
-    }
-    if (last) {
-      if (fieldIndex > 0 || start < size) {
-        out = RebuiltField(out, start, size, fieldIndex == 0);
-        out[0] = '\r';
-        out[1] = '\n';
-        out += 2;
-      }
-      FOut.Commit(out);
-      return size;
-    }
-    FOut.Commit(out);
-    FInside = inside;
-    FAfterCR = afterCR;
-    FFieldIndex = fieldIndex;
-    FCarryInner = carryInner;
-    FCarryStray = carryStray;
-    return start;
-  }
-  bool Ended() const { return FEnded; }
-  bool ReachedEnd() const { return !FEnded; }
-
- private:
-  // a + b + carry with the carry out in carry.
-  static std::uint64_t AddWithCarry(std::uint64_t a, std::uint64_t b, std::uint64_t& carry) {
-    std::uint64_t sum, total;
-    const bool first = __builtin_add_overflow(a, b, &sum);
-    const bool second = __builtin_add_overflow(sum, carry, &total);
-    carry = first || second;
-    return total;
-  }
-
-  std::size_t Stop(const char* out) {
-    FOut.Commit(out);
-    FEnded = true;
-    return 0;
-  }
-
-  // A field of up to 64 bytes, nearly every one, is copied whole in four
-  // 16-byte pieces, without a branch on its length; the bytes past it land
-  // in the slack of both buffers.
-  static char* CopyBytes(char* to, const char* from, std::size_t size) {
-    if (size <= 64) {
-      for (int k = 0; k < 64; k += 16) std::memcpy(to + k, from + k, 16);
-    } else {
-      std::memcpy(to, from, size);
-    }
-    return to + size;
-  }
-
-  // Writes the field from start to p, where a split byte outside quotes ends
-  // it, so that it holds an even number of quotes.
-  char* EndField(char* out, std::size_t start, std::size_t p, bool first, bool inner, bool stray) {
-    const char* const in = FIn;
-    const char quote = FQuote;
-    const std::size_t size = p - start;
-    const bool lead = in[start] == quote;  // an empty field shows the split byte
-    const bool trail = size > 1 && in[p - 1] == quote;
-    if (inner && !(lead && trail && !stray && !first)) return RebuiltField(out, start, p, first);
-    std::size_t from = start + lead;
-    const std::size_t to = p - trail;
-    if (first) from += std::min(FCut(std::string_view(in + from, to - from)), to - from);
-    *out = quote;
-    out = CopyBytes(out + 1, in + from, to - from);
-    *out++ = quote;
-    return out;
-  }
-
-  // Writes the field from start to p from its value: stripped of a leading
-  // and a trailing quote, undoubled, cut if it is the first.
-  char* RebuiltField(char* out, std::size_t start, std::size_t p, bool first) {
-    const char* const in = FIn;
-    const char quote = FQuote;
-    std::size_t from = start, to = p;
-    if (from < to && in[from] == quote) ++from;
-    if (from < to && in[to - 1] == quote) --to;
-    FValue.clear();
-    AppendUndoubled(FValue, in + from, in + to, quote);
-    std::string_view value(FValue);
-    if (first) value.remove_prefix(std::min(FCut(value), value.size()));
-    *out++ = quote;
-    for (char c : value) {
-      if (c == quote) *out++ = quote;
-      *out++ = c;
-    }
-    *out++ = quote;
-    return out;
-  }
-
-  const char FQuote, FDelimiter;
-  const TCsvLoader::TFirstFieldCut& FCut;
-  QuotedOutput& FOut;
-  const char* FIn = nullptr;
-  // The state between two buffers.
-  std::size_t FFieldIndex = 0;    // of the current field in its record
-  std::uint64_t FCarryInner = 0;  // the current field has shown an inner quote
-  std::uint64_t FCarryStray = 0;  // and a plain byte outside quotes
-  bool FInside = false;
-  bool FAfterCR = false;  // the last byte scanned is a CR that ends a line
-  bool FEnded = false;
-  std::string FValue;
-};
-
 }  // namespace
 
-// The bytes of a file for a scan, block by block. Each block is what
-// the scan carried over from the block before (the start of an unfinished
-// line or field), then the next bytes of the file, and 64 readable bytes
-// past its end. While the scan works on a full block (of 64 KiB or more),
-// the file's next bytes are read in the background into the other of two
-// buffers, behind room for what the scan will carry over.
+// The bytes of a file for a scan, block by block. Each block is what the
+// scan carried over from the block before (the start of an unfinished line
+// or field), then the next bytes of the file, and kSlack readable bytes past
+// its end. While the scan works on a full block (of 64 KiB or more), the
+// file's next bytes are read in the background into the other of two
+// buffers, behind room for what the scan will carry over (64 KiB, or a
+// smaller block's size). The check and the rewrite carry no more than
+// 64 KiB; a longer carry, the records of a long line, is collected in a
+// buffer of its own, which grows with it.
 class TCsvBlockStream {
  public:
-  // The rewrite copies, and reads, that many bytes past the data.
-  static constexpr std::size_t kSlack = QuotedOutput::kSlack;
+  static constexpr std::size_t kSlack = csv_scan::kSlack;
 
   TCsvBlockStream(platform::File& file, std::size_t blockSize) : FFile(file), FBlockSize(blockSize), FAhead(FFile) {}
 
   // Reads the file's first block, from its start; 0 or the error.
   int Start() {
     if (int err = FFile.SeekTo(0)) return err;
+    // A smaller file is read in one block of its size and a byte more, which
+    // shows its end: its buffers take no more than it needs (some systems
+    // make ready every page a read may fill).
+    platform::FileInfo info;
+    if (FFile.GetInfo(info) == 0 && info.size < FBlockSize) FBlockSize = static_cast<std::size_t>(info.size) + 1;
+    FRoom = std::min(kRoom, FBlockSize);
     if (int err = FFile.Read(NewBytes(0), FBlockSize, FGot)) return err;
+    std::memset(NewBytes(0) + FGot, 0, kSlack);
     ReadAhead();
     return 0;
   }
 
   // The block: the carried bytes, then the new ones.
-  const char* Data() const { return FBuffers[FCurrent].data() + FRoom[FCurrent] - FCarried; }
+  const char* Data() { return FLong ? FLine.data() : FBuffers[FCurrent].data() + FRoom - FCarried; }
   std::size_t Size() const { return FCarried + FGot; }
   // Where the new bytes begin.
   std::size_t From() const { return FCarried; }
+  std::size_t BlockSize() const { return FBlockSize; }
   // No new bytes: the file has ended.
   bool Last() const { return FGot == 0; }
 
   // Carries the block's bytes from keep on into the next block and reads
   // on; 0 or the error.
   int Next(std::size_t keep) {
-    const char* const carry = Data() + keep;
     const std::size_t carried = Size() - keep;
     const int next = FCurrent ^ 1;
     std::size_t got = 0;
@@ -727,13 +590,24 @@ class TCsvBlockStream {
     } else if (int err = FFile.Read(NewBytes(next), FBlockSize, got)) {
       return err;
     }
-    if (carried > FRoom[next]) {  // an unusually long line or field: more room in front
-      const std::size_t room = std::max(carried, 2 * FRoom[next]);
-      FBuffers[next].resize(room + FBlockSize + kSlack);
-      std::memmove(FBuffers[next].data() + room, NewBytes(next), got);
-      FRoom[next] = room;
+    if (carried > FRoom) {
+      // A line longer than the room: collected in a buffer of its own, the
+      // new bytes appended, so that no byte is copied again for each block.
+      if (FLong) {
+        FLine.resize(Size());
+        FLine.erase(FLine.begin(), FLine.begin() + static_cast<std::ptrdiff_t>(keep));
+      } else {
+        FLine.assign(Data() + keep, Data() + Size());
+      }
+      FLine.insert(FLine.end(), NewBytes(next), NewBytes(next) + got);
+      FLine.resize(FLine.size() + kSlack);
+      FLong = true;
+    } else {
+      std::memcpy(NewBytes(next) - carried, Data() + keep, carried);
+      std::memset(NewBytes(next) + got, 0, kSlack);
+      FLong = false;
+      FLine = std::vector<char>();
     }
-    std::memcpy(NewBytes(next) - carried, carry, carried);
     FCurrent = next;
     FCarried = carried;
     FGot = got;
@@ -745,8 +619,8 @@ class TCsvBlockStream {
   // Where a buffer takes the file's bytes; the second buffer is made only
   // for a file of more than one block.
   char* NewBytes(int k) {
-    if (FBuffers[k].empty()) FBuffers[k].resize(FRoom[k] + FBlockSize + kSlack);
-    return FBuffers[k].data() + FRoom[k];
+    FBuffers[k].Grow(FRoom + FBlockSize + kSlack);
+    return FBuffers[k].data() + FRoom;
   }
 
   // A full block means more may follow: the next one is read meanwhile into
@@ -758,18 +632,22 @@ class TCsvBlockStream {
     FReading = true;
   }
 
+  static constexpr std::size_t kRoom = csv_scan::kCarryRoom;
+  static constexpr std::size_t kReadAheadFrom = 64 << 10;  // the smallest block read ahead
+
   platform::File& FFile;
-  const std::size_t FBlockSize;
-  std::vector<char> FBuffers[2];
-  std::size_t FRoom[2] = {kRoom, kRoom};
+  std::size_t FBlockSize;
+  // Room for what a scan carries over: as much as a block, 64 KiB at most.
+  // A longer carry is collected in FLine.
+  std::size_t FRoom = kRoom;
+  TCsvBuffer FBuffers[2];
+  bool FLong = false;       // the block is in FLine
+  std::vector<char> FLine;  // a long line's bytes, then the slack
   int FCurrent = 0;
   std::size_t FCarried = 0, FGot = 0;
   bool FReading = false;
   // Last, so that a read still running ends before the buffers go.
   platform::ReadAhead FAhead;
-
-  static constexpr std::size_t kRoom = 64 << 10;
-  static constexpr std::size_t kReadAheadFrom = 64 << 10;  // the smallest block read ahead
 };
 
 void TCsvLoader::SplitLines(std::string_view text, unsigned char quoteChar, TStringList& lines) {
@@ -818,11 +696,9 @@ EFOpenError TCsvLoader::OpenError(const std::string& fileName, int err) {
   return EFOpenError(Format("ファイル \"%s\". %s は開けません", {fileName, platform::ErrorText(err)}));
 }
 
-bool TCsvLoader::StreamRecords(const std::string& fileName, TCsvBlockStream& blocks, bool firstFieldOnly,
-                               const TFieldsEvent& onRecord) {
+void TCsvLoader::StreamRecords(const std::string& fileName, TCsvBlockStream& blocks, const TFieldsEvent& onRecord) {
   Configure();
   bool skipping = FSkipFirstLine;
-  bool stopped = false;
   auto stream = [&](auto& splitter, auto&& sink) {
     for (;;) {
       const std::size_t keep = splitter.Scan(blocks.Data(), blocks.From(), blocks.Size(), blocks.Last(), sink);
@@ -833,13 +709,11 @@ bool TCsvLoader::StreamRecords(const std::string& fileName, TCsvBlockStream& blo
   };
   if (RecordScanner::Applies(FQuoteChar, FDelimiter)) {
     RecordScanner scanner(static_cast<char>(FQuoteChar), static_cast<char>(FDelimiter));
-    scanner.SetFirstFieldOnly(firstFieldOnly);
     stream(scanner, [&](const std::string_view* fields, std::size_t count) {
       if (skipping) {
         skipping = false;
-      } else if (!onRecord(fields, count)) {
-        stopped = true;
-        scanner.Stop();
+      } else {
+        onRecord(fields, count);
       }
     });
   } else {
@@ -850,16 +724,14 @@ bool TCsvLoader::StreamRecords(const std::string& fileName, TCsvBlockStream& blo
         skipping = false;
         return;
       }
-      if (stopped) return;
       FCsv.SplitFields(line);
       FCsv.StripQuotes();
       FCsv.UndoubleQuotes();
       views.assign(FCsv.items.Count(), std::string_view());
       for (int i = 0; i < FCsv.items.Count(); ++i) views[i] = FCsv.items[i];
-      stopped = !onRecord(views.data(), views.size());
+      onRecord(views.data(), views.size());
     });
   }
-  return stopped;
 }
 
 bool TCsvLoader::LoadFromFile(const std::string& fileName) {
@@ -878,28 +750,66 @@ bool TCsvLoader::LoadFromFile(const std::string& fileName) {
     ParseText(text);
     return true;
   }
-  StreamRecords(fileName, blocks, false, [&](const std::string_view* fields, std::size_t count) {
+  StreamRecords(fileName, blocks, [&](const std::string_view* fields, std::size_t count) {
     FCsv.items.Assign(fields, count);
     FOnRecord(FCsv.items);
-    return true;
   });
   if (OnEnd) OnEnd();
   return true;
 }
 
-bool TCsvLoader::FindRecord(const std::string& fileName, const std::function<bool(std::string_view)>& match) {
+std::uint64_t TCsvLoader::CheckRecords(platform::File& file, const std::string& fileName, const TMatch& match,
+                                       bool stopAtFirst) {
+  TCsvBlockStream blocks(file, FBlockSize);
+  StartFile(fileName, blocks);
+  if (blocks.Size() == 0) return 0;
+  if (RecordScanner::Applies(FQuoteChar, FDelimiter)) {
+    const csv_scan::ScanPath& path = csv_scan::PathFor(FLanes);
+    csv_scan::CheckScan scan(static_cast<char>(FQuoteChar), static_cast<char>(FDelimiter), FSkipFirstLine, stopAtFirst,
+                             match);
+    for (;;) {
+      const std::size_t keep = path.check(scan, blocks.Data(), blocks.From(), blocks.Size(), blocks.Last());
+      if (blocks.Last() || scan.Ended()) break;
+      if (int err = blocks.Next(keep)) throw OpenError(fileName, err);
+    }
+    FReachedEnd = scan.ReachedEnd();
+    return scan.Matches();
+  }
+  // Other quote and delimiter bytes: record by record.
+  Configure();
+  LineSplitter splitter(FQuoteChar);
+  bool skipping = FSkipFirstLine;
+  std::uint64_t matches = 0;
+  auto sink = [&](std::string_view line) {
+    if (skipping || (stopAtFirst && matches > 0)) {
+      skipping = false;
+      return;
+    }
+    FCsv.SplitFields(line);
+    FCsv.StripQuotes();
+    FCsv.UndoubleQuotes();
+    if (FCsv.items.Count() > 0 && match(std::string_view(FCsv.items[0]).substr(0, kFirstFieldShown))) ++matches;
+  };
+  for (;;) {
+    const std::size_t keep = splitter.Scan(blocks.Data(), blocks.From(), blocks.Size(), blocks.Last(), sink);
+    if (blocks.Last() || splitter.Ended() || (stopAtFirst && matches > 0)) break;
+    if (int err = blocks.Next(keep)) throw OpenError(fileName, err);
+  }
+  FReachedEnd = splitter.ReachedEnd();
+  return matches;
+}
+
+bool TCsvLoader::FindRecord(const std::string& fileName, const TMatch& match) {
   platform::File file = OpenFile(fileName);
   return FindRecord(file, fileName, match);
 }
 
-bool TCsvLoader::FindRecord(platform::File& file, const std::string& fileName,
-                            const std::function<bool(std::string_view)>& match) {
-  TCsvBlockStream blocks(file, FBlockSize);
-  StartFile(fileName, blocks);
-  if (blocks.Size() == 0) return false;
-  return StreamRecords(fileName, blocks, true, [&](const std::string_view* fields, std::size_t count) {
-    return !(count > 0 && match(fields[0]));
-  });
+bool TCsvLoader::FindRecord(platform::File& file, const std::string& fileName, const TMatch& match) {
+  return CheckRecords(file, fileName, match, true) > 0;
+}
+
+std::uint64_t TCsvLoader::CountRecords(platform::File& file, const std::string& fileName, const TMatch& match) {
+  return CheckRecords(file, fileName, match, false);
 }
 
 bool TCsvLoader::RewriteQuoted(const std::string& fileName, const TFirstFieldCut& cut, const TWriteEvent& write) {
@@ -913,27 +823,28 @@ bool TCsvLoader::RewriteQuoted(platform::File& file, const std::string& fileName
   StartFile(fileName, blocks);
   if (blocks.Size() == 0) return false;
   const char quote = static_cast<char>(FQuoteChar);
-  QuotedOutput out(quote, write, FOutput);
+  // The output of a small file takes little room.
+  csv_scan::QuotedOutput out(quote, write, FOutput, 4 * blocks.BlockSize() + 64);
   if (!FSkipFirstLine && RecordScanner::Applies(FQuoteChar, FDelimiter)) {
-    QuotedRewriter rewriter(quote, static_cast<char>(FDelimiter), cut, out);
+    const csv_scan::ScanPath& path = csv_scan::PathFor(FLanes);
+    csv_scan::QuotedRewriter rewriter(quote, static_cast<char>(FDelimiter), cut, out);
     for (;;) {
-      const std::size_t keep = rewriter.Scan(blocks.Data(), blocks.From(), blocks.Size(), blocks.Last());
+      const std::size_t keep = path.rewrite(rewriter, blocks.Data(), blocks.From(), blocks.Size(), blocks.Last());
       if (blocks.Last() || rewriter.Ended()) break;
       if (int err = blocks.Next(keep)) throw OpenError(fileName, err);
     }
     FReachedEnd = rewriter.ReachedEnd();
   } else {
-    StreamRecords(fileName, blocks, false, [&](const std::string_view* fields, std::size_t count) {
+    StreamRecords(fileName, blocks, [&](const std::string_view* fields, std::size_t count) {
       for (std::size_t k = 0; k < count; ++k) {
         if (k > 0) out.Put(static_cast<char>(FDelimiter));
         std::string_view value = fields[k];
-        if (k == 0) value.remove_prefix(std::min(cut(value), value.size()));
+        if (k == 0) value.remove_prefix(std::min(cut(value.substr(0, kFirstFieldShown)), value.size()));
         out.Reserve(2 * value.size() + 5);
         out.PutQuoted(value);
       }
       out.Reserve(2);
       out.LineEnd();
-      return true;
     });
   }
   out.Drain();

@@ -4,7 +4,9 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,6 +44,30 @@ class TCsv : public TObject {
 
 class TCsvBlockStream;
 
+// Bytes that are not cleared when they are made: a scan's buffers are
+// large, and most of a buffer is never used for a small file.
+class TCsvBuffer {
+ public:
+  char* data() { return FBytes.get(); }
+  std::size_t size() const { return FSize; }
+  // At least size bytes; what they held is lost when they grow.
+  void Grow(std::size_t size) {
+    if (size <= FSize) return;
+    FBytes.reset(new char[size]);
+    FSize = size;
+  }
+
+ private:
+  std::unique_ptr<char[]> FBytes;
+  std::size_t FSize = 0;
+};
+
+// The processor paths of the file scans (the check and the rewrite): byte by
+// byte, 16-byte SSE2 lanes, 32-byte AVX2 lanes and 64-byte AVX-512 lanes, the
+// last two with a carry-less multiply for the quote state. All give the same
+// results.
+enum class TCsvLanes { Bytes, Sse2, Avx2, Avx512 };
+
 class TCsvLoader {
  public:
   using TBeginEvent = std::function<void(int firstRecordLine, const TStringList& lines)>;
@@ -59,32 +85,55 @@ class TCsvLoader {
   void SetOnRecord(TRecordEvent callback) { FOnRecord = std::move(callback); }
   // Size of the blocks LoadFromFile reads (1 MiB); tests use tiny blocks.
   void SetBlockSize(std::size_t bytes) { FBlockSize = bytes ? bytes : 1; }
+  // The path the file scans take: by default the widest this processor
+  // runs. False, and no change, for a path it cannot run.
+  bool SetLanes(TCsvLanes lanes) {
+    if (!CanRun(lanes)) return false;
+    FLanes = lanes;
+    return true;
+  }
+  static bool CanRun(TCsvLanes lanes);
+  static TCsvLanes BestLanes();
+
+  // What the check and the rewrite show of a first field: its value, or
+  // the first that many bytes of a longer one. A field of any length is
+  // read in bounded memory.
+  static constexpr std::size_t kFirstFieldShown = 64 << 10;
 
   TBeginEvent OnBegin;
   TEndEvent OnEnd;
 
   // Reads and delivers the whole file; false for an empty file. Without
-  // OnBegin the file is read block by block, so memory stays bounded.
+  // OnBegin the file is read block by block: memory holds one record, not
+  // the file.
   bool LoadFromFile(const std::string& fileName);
   void ParseText(std::string_view text);
   // True when the last LoadFromFile or ParseText read its data to the end,
   // false when a NUL byte outside quotes ended the data early.
   bool ReachedEnd() const { return FReachedEnd; }
 
-  // True when some record's first field (as LoadFromFile would deliver it)
-  // satisfies match; reads only as far as the first such record, with the
-  // same checks and errors as LoadFromFile, and calls no callback.
+  // True when some record's first field (as LoadFromFile would deliver it,
+  // shown as kFirstFieldShown says) satisfies match; reads only as far as
+  // the first such record, with the same checks and errors as LoadFromFile,
+  // and calls no callback.
   bool FindRecord(const std::string& fileName, const std::function<bool(std::string_view firstField)>& match);
   // The same on a file the caller has opened, read from its start; the name
   // only names it in messages.
   bool FindRecord(platform::File& file, const std::string& fileName,
                   const std::function<bool(std::string_view firstField)>& match);
+  // The number of records whose first field satisfies match, reading the
+  // whole file as FindRecord reads it.
+  std::uint64_t CountRecords(platform::File& file, const std::string& fileName,
+                             const std::function<bool(std::string_view firstField)>& match);
 
   // Writes every record of the file back in the quoted form: each field in
   // the quote byte with its quote bytes doubled, the fields joined by the
   // delimiter, CR LF after each record (a record without fields is an empty
   // line). The fields are the ones LoadFromFile delivers, the first one less
-  // the bytes cut asks to drop; the bytes go to write in large pieces. Calls
+  // the bytes cut asks to drop (cut sees the value as kFirstFieldShown
+  // says); the bytes go to write in large pieces. Fields and lines of any
+  // length take bounded memory, except with a skipped first line or quote
+  // and delimiter bytes other than ordinary ones, where a record is held. Calls
   // no event; false for an empty file. ReachedEnd tells, as after
   // LoadFromFile, whether the data was read to its end. The bytes handed to
   // write stay as they are, and allocated, until write is called next, the
@@ -99,7 +148,8 @@ class TCsvLoader {
   static void SplitLines(std::string_view text, unsigned char quoteChar, TStringList& lines);
 
  private:
-  using TFieldsEvent = std::function<bool(const std::string_view* fields, std::size_t count)>;
+  using TFieldsEvent = std::function<void(const std::string_view* fields, std::size_t count)>;
+  using TMatch = std::function<bool(std::string_view firstField)>;
   void Configure();
   void ProcessLine(std::string_view line);
   // Opens the file refusing writers.
@@ -107,17 +157,19 @@ class TCsvLoader {
   // Reads the first block of the stream's file.
   static void StartFile(const std::string& fileName, TCsvBlockStream& blocks);
   static EFOpenError OpenError(const std::string& fileName, int err);
-  // Streams the records of a file whose first block the stream holds; true
-  // when onRecord stopped the stream by returning false.
-  bool StreamRecords(const std::string& fileName, TCsvBlockStream& blocks, bool firstFieldOnly,
-                     const TFieldsEvent& onRecord);
+  // Streams the records of a file whose first block the stream holds.
+  void StreamRecords(const std::string& fileName, TCsvBlockStream& blocks, const TFieldsEvent& onRecord);
+  // The records whose first field satisfies match, up to the first one
+  // when stopAtFirst.
+  std::uint64_t CheckRecords(platform::File& file, const std::string& fileName, const TMatch& match, bool stopAtFirst);
 
   bool FSkipFirstLine = false;
   unsigned char FQuoteChar = 34;
   unsigned char FDelimiter = 44;
   TRecordEvent FOnRecord;
   std::size_t FBlockSize = 1 << 20;
+  TCsvLanes FLanes = BestLanes();
   bool FReachedEnd = true;
   TCsv FCsv;
-  std::vector<char> FOutput[2];  // the rewrite's output buffers, which take turns
+  TCsvBuffer FOutput[2];  // the rewrite's output buffers, which take turns
 };

@@ -1,15 +1,19 @@
-// The rewrite into the quoted form against the plainest way to the same
-// bytes: the line-by-line reading of the text, each field written back.
+// The file scans against the plainest way to the same results: the
+// line-by-line reading of the text. The rewrite must give its records
+// written back, the check (FindRecord, CountRecords) its first fields, on
+// every processor path this machine runs and in blocks of many sizes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "base/Exception.h"
 #include "csv/RsCsvUtil.h"
+#include "platform/File.h"
 #include "support/TestSupport.h"
 
 using testing_support::TempDir;
@@ -23,18 +27,22 @@ struct Settings {
   bool skipFirstLine = false;
 };
 
-// A cut that depends on the value and sometimes exceeds it.
+// A cut that depends on the value and sometimes exceeds it, or what the
+// value shows of it.
 std::size_t Cut(std::string_view first) {
   if (first.empty()) return 0;
   if (first[0] == 'a') return 3;
   if (first[0] == 'x') return 100;
+  if (first[0] == 'y') return TCsvLoader::kFirstFieldShown + 1000;
   if (first[0] == '"') return 1;
   return 0;
 }
 
+// What a scan gave: the rewrite's bytes, and the first fields it showed
+// (to the cut, or to the check's match).
 struct Outcome {
   std::string bytes;
-  std::vector<std::string> firsts;  // the values the cut was asked about
+  std::vector<std::string> firsts;
   bool reachedEnd = true;
   bool operator==(const Outcome&) const = default;
 };
@@ -55,7 +63,7 @@ Outcome Expected(const std::string& text, const Settings& setup) {
       if (i > 0) r.bytes += static_cast<char>(setup.delimiter);
       std::string value = fields[i];
       if (i == 0) {
-        r.firsts.push_back(value);
+        r.firsts.push_back(value.substr(0, TCsvLoader::kFirstFieldShown));
         value.erase(0, std::min(Cut(value), value.size()));
       }
       r.bytes += q;
@@ -72,13 +80,16 @@ Outcome Expected(const std::string& text, const Settings& setup) {
   return r;
 }
 
-Outcome Rewritten(const std::string& path, const Settings& setup, std::size_t block) {
+// Each scan reads the file through a handle opened once, from its start.
+Outcome Rewritten(platform::File& file, const std::string& path, const Settings& setup, std::size_t block,
+                  TCsvLanes lanes) {
   Outcome r;
   TCsvLoader loader;
   Configure(loader, setup);
   loader.SetBlockSize(block);
+  loader.SetLanes(lanes);
   loader.RewriteQuoted(
-      path,
+      file, path,
       [&](std::string_view first) {
         r.firsts.emplace_back(first);
         return Cut(first);
@@ -88,9 +99,47 @@ Outcome Rewritten(const std::string& path, const Settings& setup, std::size_t bl
   return r;
 }
 
+// The check through CountRecords, which sees every first field; its count
+// must be that of the fields the match took.
+Outcome Checked(platform::File& file, const std::string& path, const Settings& setup, std::size_t block,
+                TCsvLanes lanes) {
+  Outcome r;
+  TCsvLoader loader;
+  Configure(loader, setup);
+  loader.SetBlockSize(block);
+  loader.SetLanes(lanes);
+  std::uint64_t taken = 0;
+  const std::uint64_t count = loader.CountRecords(file, path, [&](std::string_view first) {
+    r.firsts.emplace_back(first);
+    const bool take = first.size() % 3 == 1;
+    taken += take;
+    return take;
+  });
+  if (count != taken) r.firsts.emplace_back("count " + std::to_string(count) + " of " + std::to_string(taken));
+  r.reachedEnd = loader.ReachedEnd();
+  return r;
+}
+
+// FindRecord up to the first field at index stop: it must have seen exactly
+// the fields before it.
+Outcome Found(platform::File& file, const std::string& path, const Settings& setup, std::size_t block, TCsvLanes lanes,
+              std::size_t stop) {
+  Outcome r;
+  TCsvLoader loader;
+  Configure(loader, setup);
+  loader.SetBlockSize(block);
+  loader.SetLanes(lanes);
+  const bool found = loader.FindRecord(file, path, [&](std::string_view first) {
+    r.firsts.emplace_back(first);
+    return r.firsts.size() > stop;
+  });
+  if (!found) r.firsts.emplace_back("not found");
+  return r;
+}
+
 std::string Printable(const std::string& text) {
   std::string out;
-  for (unsigned char c : text) {
+  for (unsigned char c : text.substr(0, 2000)) {
     if (c >= 32 && c < 127) {
       out += static_cast<char>(c);
     } else {
@@ -99,7 +148,7 @@ std::string Printable(const std::string& text) {
       out += "0123456789abcdef"[c & 15];
     }
   }
-  return out;
+  return text.size() > 2000 ? out + "... (" + std::to_string(text.size()) + " bytes)" : out;
 }
 
 void PrintTo(const Outcome& o, std::ostream* os) {
@@ -107,15 +156,58 @@ void PrintTo(const Outcome& o, std::ostream* os) {
       << (o.reachedEnd ? "" : ", ended early");
 }
 
+const char* Name(TCsvLanes lanes) {
+  static const char* const names[] = {"bytes", "SSE2", "AVX2", "AVX-512"};
+  return names[static_cast<int>(lanes)];
+}
+
+// Every processor path this machine runs; the others are named once.
+const std::vector<TCsvLanes>& Paths() {
+  static const std::vector<TCsvLanes> paths = [] {
+    std::vector<TCsvLanes> all;
+    for (TCsvLanes lanes : {TCsvLanes::Bytes, TCsvLanes::Sse2, TCsvLanes::Avx2, TCsvLanes::Avx512}) {
+      if (TCsvLoader::CanRun(lanes))
+        all.push_back(lanes);
+      else
+        std::printf("this processor does not run the %s path\n", Name(lanes));
+    }
+    return all;
+  }();
+  return paths;
+}
+
 class Rewrite : public testing::Test {
  protected:
-  // Compares every block size on text, one written file.
+  // Compares the scans of one written file in every block size on the
+  // default path, and in blocks of a lane or more on the others, which
+  // differ only in how they classify lanes; the search that stops reads in
+  // the largest block. One-byte blocks, which cost a read each, are left to
+  // the rewrite.
   void Check(const std::string& text, const Settings& setup, std::initializer_list<std::size_t> blocks) {
     WriteFile(FDir.Native("f.csv"), text);
+    const std::string path = FDir.System("f.csv");
+    platform::File file;
+    ASSERT_EQ(file.OpenRead(path, false), 0);
     const Outcome expected = Expected(text, setup);
-    for (std::size_t block : blocks)
-      ASSERT_EQ(Rewritten(FDir.System("f.csv"), setup, block), expected)
-          << "text \"" << Printable(text) << "\" block " << block;
+    const Outcome firsts{"", expected.firsts, expected.reachedEnd};
+    const std::size_t stop = expected.firsts.size() / 2;
+    Outcome found{"",
+                  {expected.firsts.begin(),
+                   expected.firsts.begin() + static_cast<std::ptrdiff_t>(std::min(stop + 1, expected.firsts.size()))}};
+    if (stop >= expected.firsts.size()) found.firsts.emplace_back("not found");
+    for (TCsvLanes lanes : Paths())
+      for (std::size_t block : blocks) {
+        if (block < 64 && lanes != TCsvLoader::BestLanes()) continue;
+        ASSERT_EQ(Rewritten(file, path, setup, block, lanes), expected)
+            << "text \"" << Printable(text) << "\" block " << block << " path " << Name(lanes);
+        if (block > 1) {
+          ASSERT_EQ(Checked(file, path, setup, block, lanes), firsts)
+              << "check of \"" << Printable(text) << "\" block " << block << " path " << Name(lanes);
+        }
+      }
+    for (TCsvLanes lanes : Paths())
+      ASSERT_EQ(Found(file, path, setup, std::max(blocks), lanes, stop), found)
+          << "search in \"" << Printable(text) << "\" path " << Name(lanes);
   }
   TempDir FDir;
 };
@@ -267,6 +359,61 @@ TEST_F(Rewrite, FieldsLongerThanTheRoomBeforeABlock) {
   text += "\",tail\r\nplain" + std::string(150000, 'p') + ",end\n\"q\"\r\n";
   Check(text, {}, {4096, 65536, 1 << 20});
   Check(text, {'"', ',', true}, {4096, 1 << 20});
+}
+
+// Fields and lines longer than a block's room are streamed by the check and
+// the rewrite: first fields longer than they show, quote runs of every length
+// at the ends and across the edges of blocks, a field in quotes to the end
+// of the data, NULs inside and outside quotes.
+TEST_F(Rewrite, LongFieldsStreamAsTheyAreRead) {
+  using namespace std::string_literals;
+  const std::size_t room = 64 << 10;
+  // A long body that begins and ends inside quotes, with a plain byte: plain
+  // bytes between a closing and an opening quote, doubled quotes, commas and
+  // line breaks inside, so that quote runs of every length occur.
+  auto body = [](std::size_t size, std::size_t seed) {
+    std::string b;
+    for (std::size_t k = seed; b.size() < size; ++k)
+      b += "\"" + std::string(k % 7, 'b') + "\"" + std::string(2 * (k % 3), '"') + "x,\r\n";
+    return b;
+  };
+  const std::vector<std::string> texts = {
+      // First fields longer than the check shows, the cut on plain and on
+      // quoted ones, and one whose value begins with a quote.
+      "\"a" + body(room + 5000, 1) + "\",tail\r\nnext,1\r\n",
+      "\"x" + body(3 * room, 2) + "\"\"\"\r\n\"\"\"" + body(room, 3) + "\"\"\"\"\"\n",
+      "\"y" + body(2 * room, 8) + "\",1\r\n\"y" + body(room / 2, 9) + "\"\r\n",
+      "a" + std::string(room + 3, 'p') + ",b\r\n",
+      // Long fields behind the first, quote runs at their ends, an empty one.
+      "h,\"" + body(2 * room + 77, 4) + "\"\"\"\",\"\",\"" + body(room, 5) + "\"\r" + "\n\"e\"\r\n",
+      "h," + std::string(room + 1, '"') + ",z\n" + "h," + std::string(room + 2, '"') + "\r\n",
+      // A line of many short fields longer than the room; quotes that are no
+      // field's own in a long unquoted field.
+      std::string(20000, ',') + "a,b\r\nq" + std::string(room, 'q') + "\"r\"\"s" + std::string(room, 's') + ",t\n",
+      // The data ends inside quotes, and with a NUL inside and then outside.
+      "\"a,\r\n" + body(room + 9, 6),
+      "k,\"" + body(room, 7) + "\0\",v\r\n\"w\"\0later\r\n"s,
+  };
+  for (const std::string& text : texts) Check(text, {}, {4095, 4096, room + 1, 1 << 20});
+  Check(texts[1], {'"', ',', true}, {4096, 1 << 20});
+}
+
+// One stray quote in a log in the quoted form turns what was inside quotes
+// outside and the other way round: the rest of the log becomes one long line,
+// in one field or in many. At every offset around the edges of lanes, of
+// blocks and of the room before a block.
+TEST_F(Rewrite, StrayQuoteAtEveryOffset) {
+  std::string oneField, manyFields;
+  for (int k = 0; oneField.size() < (160u << 10); ++k) {
+    const std::string stamp = "\"2026/11/" + std::to_string(10 + k % 18) + " 12:00:00\",";
+    oneField += stamp + "\"192.168.0." + std::to_string(k % 250) + "\",\"said \"\"hi\"\"\",\"\"\r\n";
+    manyFields += stamp + "\"見積書,請求書\",\"a\"\"b\"\r\n";
+  }
+  std::vector<std::size_t> offsets;
+  for (std::size_t edge : {0u, 64u, 128u, 4096u, 65536u, 65536u + 4096u})
+    for (std::size_t at = edge > 3 ? edge - 3 : 0; at <= edge + 3; ++at) offsets.push_back(at);
+  for (const std::string* log : {&oneField, &manyFields})
+    for (std::size_t at : offsets) Check(log->substr(0, at) + "\"" + log->substr(at), {}, {4096, 1 << 20});
 }
 
 // The bytes handed to write stay as they are until the next call, and the

@@ -2,7 +2,10 @@
 // reading of the same bytes as a file, in blocks of several sizes, must
 // deliver the same records and agree on where the data ended; neither may
 // fail on anything but the file layer. The rewrite into the quoted form must
-// give the bytes of the in-memory records written back.
+// give the bytes of the in-memory records written back, and the check their
+// first fields, on every processor path. A byte 0xFE (which neither UTF-8
+// nor Shift-JIS uses) followed by a byte stands for that byte 66000 times,
+// so that short inputs make fields and lines longer than a block's room.
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +16,7 @@
 #include <vector>
 
 #include "csv/RsCsvUtil.h"
+#include "platform/File.h"
 
 namespace {
 
@@ -56,12 +60,37 @@ void Check(bool condition, const char* what) {
   std::abort();
 }
 
+// The input's text with its runs written out, two at the most.
+std::string Expand(const std::uint8_t* data, std::size_t size) {
+  std::string text;
+  int runs = 0;
+  for (std::size_t k = 0; k < size; ++k) {
+    if (data[k] == 0xFE && k + 1 < size && runs < 2) {
+      text.append(66000, static_cast<char>(data[++k]));
+      ++runs;
+    } else {
+      text += static_cast<char>(data[k]);
+    }
+  }
+  return text;
+}
+
+const std::vector<TCsvLanes>& Paths() {
+  static const std::vector<TCsvLanes> paths = [] {
+    std::vector<TCsvLanes> all;
+    for (TCsvLanes lanes : {TCsvLanes::Bytes, TCsvLanes::Sse2, TCsvLanes::Avx2, TCsvLanes::Avx512})
+      if (TCsvLoader::CanRun(lanes)) all.push_back(lanes);
+    return all;
+  }();
+  return paths;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   const Setup setup = Choose(data[0]);
-  const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  const std::string text = Expand(data + 1, size - 1);
 
   Records expected;
   TCsvLoader memory;
@@ -93,17 +122,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quoted += "\r\n";
   }
 
-  // Inputs are at most 4 KiB: the last size reads each in one block.
-  const std::size_t blocks[] = {1, 2, 63, 64, 65, 1 + text.size() % 97, 8192};
+  // Inputs without runs are at most 4 KiB: the last size reads each in one
+  // block. Longer texts are read in blocks too large for a byte's read each.
+  std::vector<std::size_t> blocks = {1, 2, 63, 64, 65, 1 + text.size() % 97, 8192};
+  if (text.size() > 8192) blocks = {4096, (64 << 10) + 1 + text.size() % 97, 1 << 20};
+  std::vector<std::string> firsts;
+  for (const std::vector<std::string>& record : expected)
+    if (!record.empty()) firsts.push_back(record[0].substr(0, TCsvLoader::kFirstFieldShown));
+  std::size_t turn = text.size();
   for (std::size_t block : blocks) {
-    Records got;
-    TCsvLoader stream;
-    Configure(stream, setup, got);
-    stream.SetBlockSize(block);
-    const bool any = stream.LoadFromFile(FileName());
-    Check(any == !text.empty(), "whether the file held data");
-    Check(got == expected, "records");
-    Check(stream.ReachedEnd() == memory.ReachedEnd(), "where the data ended");
+    // Each block size on another path, so that every input meets them all.
+    const TCsvLanes lanes = Paths()[turn++ % Paths().size()];
+    // A long text's records, which the reader holds whole, once.
+    if (block == blocks.front() || text.size() <= 8192) {
+      Records got;
+      TCsvLoader stream;
+      Configure(stream, setup, got);
+      stream.SetBlockSize(block);
+      const bool any = stream.LoadFromFile(FileName());
+      Check(any == !text.empty(), "whether the file held data");
+      Check(got == expected, "records");
+      Check(stream.ReachedEnd() == memory.ReachedEnd(), "where the data ended");
+    }
 
     std::string rewritten;
     TCsvLoader rewrite;
@@ -111,21 +151,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rewrite.SetQuoteChar(setup.quote);
     rewrite.SetSkipFirstLine(setup.skipFirstLine);
     rewrite.SetBlockSize(block);
+    rewrite.SetLanes(lanes);
     rewrite.RewriteQuoted(FileName(), cut, [&](const char* bytes, std::size_t n) { rewritten.append(bytes, n); });
     Check(rewritten == quoted, "bytes of the quoted form");
     Check(rewrite.ReachedEnd() == memory.ReachedEnd(), "where the rewrite's data ended");
+
+    // The check shows every first field, and counts those its match takes.
+    TCsvLoader check;
+    check.SetDelimiter(setup.delimiter);
+    check.SetQuoteChar(setup.quote);
+    check.SetSkipFirstLine(setup.skipFirstLine);
+    check.SetBlockSize(block);
+    check.SetLanes(lanes);
+    platform::File file;
+    Check(file.OpenRead(FileName(), false) == 0, "opening the file");
+    std::vector<std::string> shown;
+    const std::uint64_t count = check.CountRecords(file, FileName(), [&](std::string_view first) {
+      shown.emplace_back(first);
+      return first.size() % 2 == 0;
+    });
+    Check(shown == firsts, "first fields seen by the check");
+    Check(count == static_cast<std::uint64_t>(std::count_if(firsts.begin(), firsts.end(),
+                                                            [](const std::string& f) { return f.size() % 2 == 0; })),
+          "records counted");
+    Check(check.ReachedEnd() == memory.ReachedEnd(), "where the check's data ended");
   }
 
   // The search for a first field sees the same first fields; records
   // without fields have none to show it.
-  std::vector<std::string> firsts;
-  for (const std::vector<std::string>& record : expected)
-    if (!record.empty()) firsts.push_back(record[0]);
   TCsvLoader search;
   search.SetDelimiter(setup.delimiter);
   search.SetQuoteChar(setup.quote);
   search.SetSkipFirstLine(setup.skipFirstLine);
-  search.SetBlockSize(1 + text.size() % 61);
+  search.SetBlockSize((text.size() > 8192 ? 4096 : 1) + text.size() % 61);
   std::size_t index = 0;
   bool same = true;
   const bool found = search.FindRecord(FileName(), [&](std::string_view first) {
