@@ -19,6 +19,9 @@ void SetSystemCodePage(unsigned codePage);
 std::u16string ToWide(std::string_view bytes);
 // UTF-16 to the system code page. Characters the code page lacks become '?'.
 std::string FromWide(std::u16string_view wide);
+// Bytes in the system code page as UTF-8, for files that other programs
+// read as such. Bytes that do not form a character become U+FFFD.
+std::string ToUtf8Text(std::string_view bytes);
 
 // True when the byte starts a double-byte character of the system code page.
 // Always false for UTF-8, which has no double-byte characters in this sense.
