@@ -1,5 +1,6 @@
 #include "app/KvUpdaterMainForm.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -24,6 +25,17 @@ constexpr std::size_t kPrefixLength = 26;
 constexpr std::u16string_view kLogPattern = u"*.log";
 // How long the repair waits for writers of a replaced log to let go of it.
 constexpr std::chrono::seconds kWriterWait{10};
+// Records between two questions whether a repair is to be given up.
+constexpr std::uint32_t kPollEvery = 4096;
+// Copies of one log a backup folder can hold.
+constexpr int kMaxBackups = 100000;
+
+// A repair given up on request, its log as it was.
+class EKvAbandoned : public Exception {
+ public:
+  using Exception::Exception;
+  const char* ClassName() const noexcept override { return "EKvAbandoned"; }
+};
 
 std::string WithError(const char* format, const std::string& path, int err) {
   return Format(format, {path, platform::ErrorText(err)});
@@ -42,6 +54,14 @@ std::string SearchErrorText(const std::string& folder, int err) {
 }
 
 std::string ChangedText(const std::string& path) { return Format("ファイル \"%s\" は修正中に変更されました", {path}); }
+
+std::string BackupErrorText(const std::string& path, const std::string& copy, const std::string& why) {
+  return Format("ファイル \"%s\" を \"%s\" にバックアップできません. %s", {path, copy, why});
+}
+
+std::string BackupErrorText(const std::string& path, const std::string& copy, int err) {
+  return BackupErrorText(path, copy, platform::ErrorText(err));
+}
 
 // The correction rule: the first field begins with the tag, in any case.
 bool HasTag(std::string_view first) {
@@ -75,13 +95,15 @@ platform::FileTime KeptTime(const platform::FileInfo& info) { return info.lastWr
 // may be one.
 bool IsLog(const platform::FolderEntry& entry) { return entry.error || entry.info.isRegular; }
 
-// Opens the folder of a run and takes it for this run alone; false for a
-// folder that is gone, which counts as empty.
-bool OpenRunFolder(const std::string& path, platform::Folder& folder) {
+// Opens the folder of a run and takes it for this run alone (a run that
+// only reads leaves it to others); false for a folder that is gone, which
+// counts as empty.
+bool OpenRunFolder(const std::string& path, platform::Folder& folder, bool take = true) {
   if (int err = folder.Open(path)) {
     if (!platform::DirectoryExists(path)) return false;
     throw Exception(SearchErrorText(platform::ShownPath(path), err));
   }
+  if (!take) return true;
   // Two repairs of one folder would remove each other's temporary files
   // and replace each other's logs.
   bool busy = false;
@@ -89,6 +111,15 @@ bool OpenRunFolder(const std::string& path, platform::Folder& folder) {
     throw Exception(WithError("フォルダ \"%s\" をロックできません. %s", folder.Path(), err));
   if (busy) throw Exception(Format("フォルダ \"%s\" は別の修正処理が実行中のため修正できません", {folder.Path()}));
   return true;
+}
+
+// The folder the copies of replaced logs go to, made when it is missing.
+std::unique_ptr<platform::Folder> OpenBackupFolder(const std::string& path) {
+  auto folder = std::make_unique<platform::Folder>();
+  int err = platform::CreateDirectories(path);
+  if (err == 0) err = folder->Open(path);
+  if (err) throw Exception(WithError("バックアップフォルダ \"%s\" を開けません. %s", platform::ShownPath(path), err));
+  return folder;
 }
 
 // The folder's entries named like logs; a listing cut short would leave the
@@ -142,6 +173,10 @@ class TLogRepair {
         FPath(folder.PathOf(name)),
         FTempPath(folder.PathOf(FTempName)) {}
   ~TLogRepair() {
+    // A copy is kept only for a log whose replace was tried; an unfinished
+    // one never stays.
+    if (FBackupTempMade) static_cast<void>(FBackupFolder->Remove(FBackupTemp, &FBackupInfo));
+    if (FBackupMade && !FBackupKept) static_cast<void>(FBackupFolder->Remove(FBackupName, &FBackupInfo));
     // After a failure only what this repair made goes, and only while the
     // temporary name still holds it: the unused temporary file, or after
     // the replace the old log.
@@ -156,10 +191,39 @@ class TLogRepair {
   const platform::FileInfo& Info() const { return FInfo; }
   bool Replaced() const { return FReplaced; }
 
-  // Opens the log refusing other writers, never through a link and never
-  // waiting on what the entry may have become.
-  void Open() {
-    if (int err = FFolder.OpenRead(FName, true, FLog, FInfo)) {
+  // From now on the repair asks abandon, up to the replace, whether to give
+  // up; it then ends with EKvAbandoned and the log as it was.
+  void WatchAbandon(const std::function<bool()>& abandon) {
+    if (abandon) FAbandon = &abandon;
+  }
+  void Poll() const {
+    if (FAbandon && (*FAbandon)())
+      throw EKvAbandoned(Format("ファイル \"%s\" の修正を中止しました (ファイルは元のままです)", {FPath}));
+  }
+  // The check's test of a record, asking now and then whether to give up.
+  std::function<bool(std::string_view)> Match() const {
+    if (!FAbandon) return HasTag;
+    return [this, count = std::uint32_t{0}](std::string_view first) mutable {
+      if (++count % kPollEvery == 0) Poll();
+      return HasTag(first);
+    };
+  }
+
+  // The check reads the log as the rewrite does. The tag's last character
+  // is a TAB, which no byte but 0x09 makes in any code page and no other
+  // character matches ignoring case: a log without that byte, as a repaired
+  // log is, has nothing to correct.
+  static void SetUpCheck(TCsvLoader& scan) {
+    scan.SetDelimiter(44);
+    scan.SetQuoteChar(34);
+    scan.SetMatchByte('\t');
+  }
+
+  // Opens the log, never through a link and never waiting on what the entry
+  // may have become; a repair refuses other writers while it reads, a check
+  // lets the server go on writing.
+  void Open(bool denyWriters) {
+    if (int err = FFolder.OpenRead(FName, denyWriters, FLog, FInfo)) {
       if (platform::IsNotFound(err))
         throw Exception("CSVFileNameに指定したファイルが存在しません.CSVFilename=" + FPath);
       throw EFOpenError(Format("ファイル \"%s\". %s は開けません", {FPath, platform::ErrorText(err)}));
@@ -188,13 +252,20 @@ class TLogRepair {
   // writes nothing, settles those.
   bool NeedsRepair() {
     TCsvLoader scan;
-    scan.SetDelimiter(44);
-    scan.SetQuoteChar(34);
-    // The tag's last character is a TAB, which no byte but 0x09 makes in
-    // any code page and no other character matches ignoring case: a log
-    // without that byte, as a repaired log is, has nothing to correct.
-    scan.SetMatchByte('\t');
-    return scan.FindRecord(FLog, FPath, HasTag);
+    SetUpCheck(scan);
+    return scan.FindRecord(FLog, FPath, Match());
+  }
+
+  // The check alone, for a run that changes nothing: the number of records
+  // a repair would correct, and the error it would meet reading them.
+  std::uint64_t CountToCorrect() {
+    TCsvLoader scan;
+    SetUpCheck(scan);
+    const std::uint64_t count = scan.CountRecords(FLog, FPath, Match());
+    // The repair refuses to replace such a log (see KeepAccessAndTime).
+    if (count > 0 && !scan.ReachedEnd())
+      throw Exception(Format("ファイル \"%s\" にNUL文字があるため修正できません", {FPath}));
+    return count;
   }
 
   // Every record goes to the temporary file in the canonical form, in large
@@ -233,6 +304,66 @@ class TLogRepair {
       throw Exception(WithError("ファイル \"%s\" の更新日時を設定できません. %s", FPath, err));
     if (int err = FTemp.Flush()) throw EWriteError(WriteErrorText(FTempPath, err));
   }
+
+  // A copy of the log's bytes as they were read, from the open log, in a new
+  // file of the backup folder named like the log (".1", ".2", ... when that
+  // name is taken; nothing is ever written over), with the log's last-write
+  // time, on the disk before the log is replaced. It is written under a
+  // temporary name and named when complete, so that a copy's name always
+  // holds a whole copy.
+  void Backup(const platform::Folder& into) {
+    FBackupFolder = &into;
+    auto named = [this](int number) { return number == 0 ? FName : FName + "." + IntToStr(number); };
+    int number = 0;
+    platform::File copy;
+    for (;; ++number) {
+      if (number > kMaxBackups)
+        throw Exception(BackupErrorText(FPath, into.PathOf(FName), "同じ名前のバックアップが多すぎます"));
+      FBackupTemp = named(number) + ".temp";
+      const int err = into.CreateExclusive(FBackupTemp, copy);
+      if (err == 0) break;
+      if (!platform::IsAlreadyExists(err)) throw Exception(BackupErrorText(FPath, into.PathOf(FBackupTemp), err));
+    }
+    const std::string tempPath = into.PathOf(FBackupTemp);
+    if (int err = copy.GetInfo(FBackupInfo)) {
+      copy.Close();
+      static_cast<void>(into.Remove(FBackupTemp));
+      throw Exception(BackupErrorText(FPath, tempPath, err));
+    }
+    FBackupTempMade = true;
+    if (int err = FLog.SeekTo(0)) throw Exception(BackupErrorText(FPath, tempPath, err));
+    std::unique_ptr<char[]> buffer(new char[kCopyBuffer]);
+    for (std::uint64_t left = FInfo.size; left > 0;) {
+      Poll();
+      std::size_t got = 0;
+      if (int err = FLog.Read(buffer.get(), static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyBuffer)), got))
+        throw Exception(BackupErrorText(FPath, tempPath, err));
+      // Shorter than when it was read: the log was cut meanwhile.
+      if (got == 0) throw Exception(ChangedText(FPath));
+      if (int err = copy.Write(buffer.get(), got)) throw Exception(BackupErrorText(FPath, tempPath, err));
+      left -= got;
+    }
+    const platform::FileTime lastWrite = FInfo.lastWriteTime;
+    if (int err = copy.SetTimes(nullptr, nullptr, &lastWrite)) throw Exception(BackupErrorText(FPath, tempPath, err));
+    if (int err = copy.Flush()) throw Exception(BackupErrorText(FPath, tempPath, err));
+    if (int err = copy.Close()) throw Exception(BackupErrorText(FPath, tempPath, err));
+    for (;; ++number) {
+      if (number > kMaxBackups)
+        throw Exception(BackupErrorText(FPath, into.PathOf(FName), "同じ名前のバックアップが多すぎます"));
+      const int err = into.RenameNew(FBackupTemp, named(number));
+      if (err == 0) break;
+      if (!platform::IsAlreadyExists(err)) throw Exception(BackupErrorText(FPath, into.PathOf(named(number)), err));
+    }
+    FBackupTempMade = false;
+    FBackupMade = true;
+    FBackupName = named(number);
+    if (int err = into.Flush()) throw Exception(BackupErrorText(FPath, into.PathOf(FBackupName), err));
+  }
+  // Where the copy is, as messages show it; "" without one.
+  std::string BackupPath() const { return FBackupMade ? FBackupFolder->PathOf(FBackupName) : ""; }
+  // The copy stays whatever happens from now on: the replace may change
+  // the log.
+  void KeepBackup() { FBackupKept = true; }
 
   // Puts the repaired file in place only if the log did not change while it
   // was read and its name still holds it; the old log stays open, so that
@@ -284,6 +415,13 @@ class TLogRepair {
   bool FTempMade = false;
   bool FReachedEnd = true;
   bool FReplaced = false;
+  const std::function<bool()>* FAbandon = nullptr;
+  const platform::Folder* FBackupFolder = nullptr;
+  std::string FBackupTemp, FBackupName;
+  platform::FileInfo FBackupInfo;  // the copy, under either name
+  bool FBackupTempMade = false;
+  bool FBackupMade = false;
+  bool FBackupKept = false;
 };
 
 }  // namespace
@@ -345,7 +483,7 @@ void TKvAccesslogUpdaterForm::btnExecuteClick() {
     RepairAllFiles();
     // Logs the run could not take are named below: the repair is not
     // complete while they stay as they are.
-    if (!FStopRequested) {
+    if (!FStopRequested && !FStopped) {
       const std::string notTaken = NotTakenText();
       FView->ShowMessage(notTaken.empty() ? "完了しました" : "完了しました\r\n" + notTaken);
     }
@@ -377,47 +515,97 @@ int TKvAccesslogUpdaterForm::CountLogFiles(const platform::Folder& Folder) {
 void TKvAccesslogUpdaterForm::RepairAllFiles() {
   const std::string path = FFolder;
   FOutcomes.clear();
+  FStopped = false;
   // Opened once: the run works in this folder to its end, whatever its path
   // comes to name meanwhile.
   platform::Folder folder;
-  const bool present = OpenRunFolder(path, folder);
+  const bool present = OpenRunFolder(path, folder, !FOptions.checkOnly);
+  FBackup.reset();
+  if (present && !FOptions.checkOnly && !FOptions.backupFolder.empty())
+    FBackup = OpenBackupFolder(FOptions.backupFolder);
   const int total = present ? CountLogFiles(folder) : 0;
   int updated = 0;
   int checked = 0;
   ShowProgress(0, 0, total);
   if (!present) return;
-  for (const platform::FolderEntry& entry : ListLogs(folder)) {
-    if (!IsLog(entry)) continue;
-    if (!entry.exact) {
-      // The name the system form gives it would name another entry, or leave
-      // the folder: the log stays as it is, and the run says so at its end.
+  const std::vector<platform::FolderEntry> entries = ListLogs(folder);
+  std::size_t next = 0;
+  // Every log the run ends before is named too, whatever ends it.
+  auto skipRest = [&] {
+    for (; next < entries.size(); ++next) {
+      const platform::FolderEntry& entry = entries[next];
+      if (!IsLog(entry)) continue;
       TKvLogOutcome outcome;
-      outcome.kind = TKvLogOutcome::TKind::NotTaken;
+      outcome.kind = TKvLogOutcome::TKind::Skipped;
       outcome.path = folder.PathOf(entry.name);
-      outcome.message = Format("ファイル \"%s\" はファイル名を扱えないため修正できません", {outcome.path});
+      outcome.message = "途中で終了したため処理していません";
       outcome.size = entry.info.size;
-      outcome.lastWrite = FileTimeToDateTime(entry.info.lastWriteTime);
-      FOutcomes.push_back(std::move(outcome));
-      continue;
+      outcome.lastWrite = entry.error ? 0 : FileTimeToDateTime(entry.info.lastWriteTime);
+      Record(std::move(outcome));
     }
-    if (entry.error) {
-      TKvLogOutcome outcome;
-      outcome.kind = TKvLogOutcome::TKind::Failed;
-      outcome.path = folder.PathOf(entry.name);
-      outcome.message = WithError("ファイル \"%s\" を調べられません. %s", outcome.path, entry.error);
-      FOutcomes.push_back(outcome);
-      throw Exception(outcome.message);
+    FBackup.reset();
+  };
+  try {
+    while (next < entries.size()) {
+      const platform::FolderEntry& entry = entries[next++];
+      if (!IsLog(entry)) continue;
+      if (!entry.exact) {
+        // The name the system form gives it would name another entry, or
+        // leave the folder: the log stays as it is, and the run says so at
+        // its end.
+        TKvLogOutcome outcome;
+        outcome.kind = TKvLogOutcome::TKind::NotTaken;
+        outcome.path = folder.PathOf(entry.name);
+        outcome.message = Format("ファイル \"%s\" はファイル名を扱えないため修正できません", {outcome.path});
+        outcome.size = entry.info.size;
+        outcome.lastWrite = FileTimeToDateTime(entry.info.lastWriteTime);
+        Record(std::move(outcome));
+        continue;
+      }
+      if (entry.error) {
+        TKvLogOutcome outcome;
+        outcome.kind = TKvLogOutcome::TKind::Failed;
+        outcome.path = folder.PathOf(entry.name);
+        outcome.message = WithError("ファイル \"%s\" を調べられません. %s", outcome.path, entry.error);
+        const std::string message = outcome.message;
+        Record(std::move(outcome));
+        if (!FOptions.keepGoing) throw Exception(message);
+      } else {
+        try {
+          RepairFile(folder, entry.name, updated);
+        } catch (const EKvAbandoned&) {
+          FStopped = true;
+          break;
+        } catch (const std::exception&) {
+          if (!FOptions.keepGoing) throw;
+        }
+      }
+      ++checked;
+      ShowProgress(checked, updated, total);
+      if (FStopRequested) {
+        FStopped = true;
+        break;
+      }
     }
-    RepairFile(folder, entry.name, updated);
-    ++checked;
-    ShowProgress(checked, updated, total);
-    if (FStopRequested) break;
+  } catch (...) {
+    skipRest();
+    throw;
   }
+  skipRest();
+  // The run went on past its failures; it ends with all of them.
+  const std::string failed = FOptions.keepGoing ? FailedText() : "";
+  if (!failed.empty()) throw Exception(failed);
+}
+
+void TKvAccesslogUpdaterForm::Record(TKvLogOutcome Outcome) {
+  FOutcomes.push_back(std::move(Outcome));
+  if (FOptions.onLog) FOptions.onLog(FOutcomes.back());
 }
 
 void TKvAccesslogUpdaterForm::ShowProgress(int Checked, int Updated, int Total) {
   FView->SetCaption(TKvControl::lbProgress, "チェック数: " + IntToStr(Checked) + " / " + IntToStr(Total));
-  FView->SetCaption(TKvControl::lbProgress2, "更新数: " + IntToStr(Updated));
+  // A check replaces nothing: it counts the logs a repair would replace.
+  FView->SetCaption(TKvControl::lbProgress2, (FOptions.checkOnly ? "要修正数: " : "更新数: ") + IntToStr(Updated));
   FView->ProcessMessages();
 }
 
@@ -427,6 +615,18 @@ std::string TKvAccesslogUpdaterForm::NotTakenText() const {
     if (outcome.kind != TKvLogOutcome::TKind::NotTaken) continue;
     if (!text.empty()) text += "\r\n";
     text += outcome.message;
+  }
+  return text;
+}
+
+std::string TKvAccesslogUpdaterForm::FailedText() const {
+  std::string text;
+  for (const TKvLogOutcome& outcome : FOutcomes) {
+    if (outcome.kind != TKvLogOutcome::TKind::Failed) continue;
+    if (!text.empty()) text += "\r\n";
+    // Most messages name the log; the others get its name in front.
+    text += outcome.message.find(outcome.path) == std::string::npos ? outcome.path + ": " + outcome.message
+                                                                    : outcome.message;
   }
   return text;
 }
@@ -463,14 +663,36 @@ void TKvAccesslogUpdaterForm::RepairFile(const platform::Folder& Folder, const s
   outcome.path = Folder.PathOf(Name);
   try {
     TLogRepair log(Folder, Name);
-    log.Open();
+    log.WatchAbandon(FOptions.abandon);
+    log.Open(!FOptions.checkOnly);
     outcome.size = log.Info().size;
     outcome.lastWrite = FileTimeToDateTime(KeptTime(log.Info()));
+    log.Poll();
+    if (FOptions.checkOnly) {
+      // Nothing is made and nothing is written: the log is only read.
+      outcome.corrected = static_cast<std::int64_t>(log.CountToCorrect());
+      outcome.kind = outcome.corrected > 0 ? TKvLogOutcome::TKind::NeedsRepair : TKvLogOutcome::TKind::Unchanged;
+      if (outcome.corrected > 0) ++UpdatedCount;
+      Record(std::move(outcome));
+      return;
+    }
     log.MakeTemporary();
     if (log.NeedsRepair()) {
-      log.Rewrite([this](std::string_view first) { return RepairRecord(first); });
+      log.Poll();
+      std::uint32_t records = 0;
+      log.Rewrite([this, &log, &records](std::string_view first) {
+        if (++records % kPollEvery == 0) log.Poll();
+        return RepairRecord(first);
+      });
       if (FFileChanged) {
         log.KeepAccessAndTime();
+        if (FBackup) {
+          log.Backup(*FBackup);
+          outcome.backup = log.BackupPath();
+        }
+        // The last moment to give up with the log as it was.
+        log.Poll();
+        log.KeepBackup();
         log.Replace();
         log.CarryOver();
       }
@@ -481,11 +703,17 @@ void TKvAccesslogUpdaterForm::RepairFile(const platform::Folder& Folder, const s
       outcome.corrected = FCorrected;
       ++UpdatedCount;
     }
+  } catch (const EKvAbandoned& e) {
+    outcome.kind = TKvLogOutcome::TKind::Abandoned;
+    outcome.message = e.what();
+    outcome.backup.clear();
+    Record(std::move(outcome));
+    throw;
   } catch (const std::exception& e) {
     outcome.kind = TKvLogOutcome::TKind::Failed;
     outcome.message = e.what();
-    FOutcomes.push_back(std::move(outcome));
+    Record(std::move(outcome));
     throw;
   }
-  FOutcomes.push_back(std::move(outcome));
+  Record(std::move(outcome));
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,17 +16,39 @@
 // What a run did with one log.
 struct TKvLogOutcome {
   enum class TKind {
-    Replaced,   // repaired and put in place of the old log
-    Unchanged,  // nothing to correct; the log was only read
-    NotTaken,   // left as it is: its name cannot be taken (message says why)
-    Failed,     // the error in message ended the run
+    Replaced,     // repaired and put in place of the old log
+    Unchanged,    // nothing to correct; the log was only read
+    NeedsRepair,  // a check found records to correct; the log was only read
+    NotTaken,     // left as it is: its name cannot be taken (message says why)
+    Failed,       // the error in message (it ended the run unless it goes on)
+    Abandoned,    // its repair was given up by a stop; the log is as it was
+    Skipped,      // not reached: the run ended before it
   };
   TKind kind = TKind::Unchanged;
   std::string path;            // as messages show it
-  std::string message;         // why it was not taken, or the error
-  std::int64_t corrected = 0;  // records corrected
+  std::string message;         // why it was not taken, skipped or given up, or the error
+  std::int64_t corrected = 0;  // records corrected (a check: records to correct)
   std::uint64_t size = 0;      // bytes, as the log was read
   TDateTime lastWrite = 0;     // the last-write time it has and keeps (local); 0 when unknown
+  std::string backup;          // where its original bytes were copied, as messages show it
+};
+
+// How a run goes; the window runs with the defaults.
+struct TKvRunOptions {
+  // Only examine: count the records to correct and write nothing, no
+  // temporary file either, and leave the folder to any repair.
+  bool checkOnly = false;
+  // A log that fails does not end the run; the failures end it with one
+  // error naming each.
+  bool keepGoing = false;
+  // Before a log is replaced, its original bytes go to a new file in this
+  // folder (made when missing); empty: no copies.
+  std::string backupFolder;
+  // Asked while a log is read or copied, up to its replace: true gives its
+  // repair up (the log stays as it was) and ends the run as a stop does.
+  std::function<bool()> abandon;
+  // Told of each log once the run is done with it.
+  std::function<void(const TKvLogOutcome&)> onLog;
 };
 
 class TKvAccesslogUpdaterForm {
@@ -54,15 +77,25 @@ class TKvAccesslogUpdaterForm {
   void btnExecuteClick();
   // Ends the run after the current file.
   void btnStopClick();
+  // The options of the runs from now on.
+  void SetRunOptions(TKvRunOptions Options) { FOptions = std::move(Options); }
+  // The folder every run repairs.
+  const std::string& FolderPath() const { return FFolder; }
+  // False when the creation handler found the configuration invalid.
+  bool ConfigurationValid() const { return FIni && FIni->Valid; }
+  // True when the last run ended early because it was stopped.
+  bool Stopped() const { return FStopped; }
   // True from the start of a run until its controls are restored.
   bool Running() const { return FRunning; }
 
-  // What the last run did with each log it met, in its order; a failure is
-  // the last entry.
+  // What the last run did with each log of the folder, in its order; the
+  // logs after a failure or a stop are the skipped ones.
   const std::vector<TKvLogOutcome>& Outcomes() const { return FOutcomes; }
   // One line per log the last run could not take, "" when there is none;
   // the completion message carries them below its first line.
   std::string NotTakenText() const;
+  // One line per log that failed in the last run, "" when none did.
+  std::string FailedText() const;
 
  private:
   friend struct KvUpdaterMainFormTestPeer;
@@ -79,6 +112,8 @@ class TKvAccesslogUpdaterForm {
   // The number of log files in the folder that a run takes.
   int CountLogFiles(const platform::Folder& Folder);
   void RepairAllFiles();
+  // Keeps what the run did with one log and tells the front end.
+  void Record(TKvLogOutcome Outcome);
   // Shows the counts and lets the view handle pending events (a stop click).
   void ShowProgress(int Checked, int Updated, int Total);
 
@@ -88,7 +123,11 @@ class TKvAccesslogUpdaterForm {
   // the one it was given (bytes that form no character, characters it lacks).
   std::string FFolder;
   bool FStopRequested = false;
+  bool FStopped = false;
   bool FRunning = false;
+  TKvRunOptions FOptions;
+  // The folder the copies go to, open during a run that makes them.
+  std::unique_ptr<platform::Folder> FBackup;
   bool FFileChanged = false;
   std::int64_t FCorrected = 0;  // records of the current file
   std::vector<TKvLogOutcome> FOutcomes;

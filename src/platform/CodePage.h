@@ -22,6 +22,9 @@ std::string FromWide(std::u16string_view wide);
 // UTF-8 to UTF-16, whatever the system code page (a document that says it is
 // UTF-8). Bytes that form no character become U+FFFD.
 std::u16string Utf8ToWide(std::string_view utf8);
+// Bytes in the system code page as UTF-8, for files that other programs
+// read as such. Bytes that do not form a character become U+FFFD.
+std::string ToUtf8Text(std::string_view bytes);
 
 // True when the byte starts a double-byte character of the system code page.
 // Always false for UTF-8, which has no double-byte characters in this sense.

@@ -11,5 +11,7 @@ int LastError();
 std::string ErrorText(int code);
 // True for the codes that say a file or folder is not there.
 bool IsNotFound(int code);
+// True for the codes that say a name is taken already.
+bool IsAlreadyExists(int code);
 
 }  // namespace platform

@@ -71,6 +71,12 @@ class Folder {
   // replace cannot take an open file, opens it again through the folder).
   // When same is false nothing has changed.
   int Replace(const std::string& from, File& file, const std::string& to, const FileInfo& expected, bool& same) const;
+  // Gives the entry from the name to, only when to names nothing: an entry
+  // there is never replaced (the error then satisfies IsAlreadyExists).
+  int RenameNew(const std::string& from, const std::string& to) const;
+  // Gives the entry from the name to in one step, in place of the file to
+  // names (a link there is replaced itself, never followed).
+  int RenameOver(const std::string& from, const std::string& to) const;
   // Makes the folder's entries durable (POSIX: fsync of the folder).
   int Flush() const;
 

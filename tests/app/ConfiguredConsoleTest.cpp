@@ -15,6 +15,7 @@
 
 #include "SampleLogs.h"
 #include "platform/CodePage.h"
+#include "platform/Path.h"
 #include "support/Isolation.h"
 #include "support/OutputCapture.h"
 #include "support/TestSupport.h"
@@ -86,31 +87,36 @@ TEST_F(ConfiguredConsoleTest, RepairsTheConfiguredFolder) {
     WriteFile(dir.Native("logs/a.log"), kNeedsCorrection);
     const Outcome o = RunWith(Main("accesslog_dir=" + folder + "\r\n"), {});
     EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out, "チェック数: 1 / 1\n更新数: 1\n完了しました\n");
+    EXPECT_EQ(o.out, "ファイル \"" + platform::ShownPath(dir.System("logs\\a.log")) +
+                         "\" を修正しました (修正したレコード数: 1)\nチェック数: 1 / 1\n更新数: 1\n完了しました\n");
     EXPECT_EQ(o.err, "");
     EXPECT_EQ(ReadFile(dir.Native("logs/a.log")), kCorrected);
   }
 }
 
-TEST_F(ConfiguredConsoleTest, StartUpChecksEndWithStatusTwo) {
+// An invalid document is a configuration error (2); a folder it names that
+// is not there is an error as with --folder (1).
+TEST_F(ConfiguredConsoleTest, StartUpChecksEndWithStatusTwoOrOne) {
   WriteFile(dir.Native("file"), "not a folder");
   const struct {
     std::string ini;
     std::string err;
+    int status;
   } cases[] = {
       {Main("accesslog_dir=" + dir.System("logs") + "\r\nbatch_log_duration=1\r\n"),
-       "config.iniが不正です\nbatch_log_durationは2以上の値を指定してください\n"},
-      {"[Other]\r\na=1\r\n", "config.iniが不正です\n設定ファイルにSection(KestrovaもしくはMain)が定義されていません\n"},
+       "config.iniが不正です\nbatch_log_durationは2以上の値を指定してください\n", 2},
+      {"[Other]\r\na=1\r\n", "config.iniが不正です\n設定ファイルにSection(KestrovaもしくはMain)が定義されていません\n",
+       2},
       {Main("accesslog_dir=" + dir.System("gone") + "\r\n"),
-       "アクセスログフォルダが見つかりません\n" + dir.System("gone") + "\n"},
+       "アクセスログフォルダが見つかりません\n" + dir.System("gone") + "\n", 1},
       {Main("accesslog_dir=" + dir.System("file") + "\r\n"),
-       "アクセスログフォルダが見つかりません\n" + dir.System("file") + "\n"},
-      {Main(""), "アクセスログフォルダが見つかりません\n\n"},
+       "アクセスログフォルダが見つかりません\n" + dir.System("file") + "\n", 1},
+      {Main(""), "アクセスログフォルダが見つかりません\n\n", 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.ini);
     const Outcome o = RunWith(c.ini, {});
-    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.status, c.status);
     EXPECT_EQ(o.out, "");
     EXPECT_EQ(o.err, c.err);
   }

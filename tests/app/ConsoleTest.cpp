@@ -4,6 +4,7 @@
 #ifndef _WIN32
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -16,52 +17,39 @@
 #include <string>
 #include <vector>
 
+#include "ConsoleProcess.h"
 #include "SampleLogs.h"
 #include "platform/CodePage.h"
 #include "platform/Folder.h"
+#include "platform/Path.h"
 #include "support/OutputCapture.h"
 #include "support/TestSupport.h"
 
+using console_test::Program;
+using console_test::ReplacedLine;
+using console_test::RunRepair;
 using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
 namespace {
 
-#ifdef _WIN32
-// The test run always names the folder (see TestEnvironment.cpp).
-std::string Program() { return std::string(std::getenv("KV_BIN_DIR")) + "\\KvAccesslogRepair.exe"; }
-#else
-// Beside the test program unless the test run names the folder.
-std::string Program() {
-  if (const char* bin = std::getenv("KV_BIN_DIR")) return std::string(bin) + "/KvAccesslogRepair";
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string path(self, n > 0 ? static_cast<std::size_t>(n) : 0);
-  return path.substr(0, path.rfind('/') + 1) + "KvAccesslogRepair";
-}
-#endif
-
 using Outcome = testing_support::CapturedRun;
-
-Outcome RunRepair(const std::vector<std::string>& args, const std::string& workingFolder = "") {
-  return testing_support::RunCapturingOutput(Program(), args, workingFolder);
-}
 
 #ifndef _WIN32
 
 // A running KvAccesslogRepair with its standard output and error captured;
-// with a terminal, standard error is the slave side of a pseudo terminal.
+// with a terminal, standard error (and input) is the slave side of a pseudo
+// terminal, which is the child's controlling terminal.
 class Child {
  public:
   explicit Child(const std::vector<std::string>& args, bool errorOnTerminal = false) {
     int out[2], err[2];
     if (pipe(out) != 0) ADD_FAILURE() << "pipe";
-    int errWrite;
+    int errWrite = -1;
     if (errorOnTerminal) {
       FErr = posix_openpt(O_RDWR | O_NOCTTY);
       if (FErr < 0 || grantpt(FErr) != 0 || unlockpt(FErr) != 0) ADD_FAILURE() << "pty";
-      errWrite = open(ptsname(FErr), O_RDWR | O_NOCTTY);
     } else {
       if (pipe(err) != 0) ADD_FAILURE() << "pipe";
       FErr = err[0];
@@ -72,6 +60,13 @@ class Child {
       sigset_t none;
       sigemptyset(&none);
       sigprocmask(SIG_SETMASK, &none, nullptr);
+      if (errorOnTerminal) {
+        // A session of its own whose terminal is the pseudo terminal: what
+        // the test types there (Ctrl+C) reaches the child as from a user.
+        setsid();
+        errWrite = open(ptsname(FErr), O_RDWR);
+        dup2(errWrite, 0);
+      }
       dup2(out[1], 1);
       dup2(errWrite, 2);
       std::vector<char*> argv;
@@ -84,15 +79,31 @@ class Child {
       _exit(127);
     }
     close(out[1]);
-    close(errWrite);
+    if (errWrite >= 0) close(errWrite);
     FOut = out[0];
   }
 
   pid_t Pid() const { return FPid; }
+  // Types on the child's terminal.
+  void Type(const std::string& keys) { EXPECT_EQ(write(FErr, keys.data(), keys.size()), ssize_t(keys.size())); }
+  // Reads standard error until text has come the given number of times.
+  bool WaitForError(const std::string& text, int times) {
+    for (pollfd p{FErr, POLLIN, 0};;) {
+      int seen = 0;
+      for (std::size_t at = 0; (at = FEarlyErr.find(text, at)) != std::string::npos; at += text.size()) ++seen;
+      if (seen >= times) return true;
+      char buffer[4096];
+      if (poll(&p, 1, 20000) <= 0) return false;
+      const ssize_t n = read(FErr, buffer, sizeof buffer);
+      if (n <= 0) return false;
+      FEarlyErr.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
 
   Outcome Finish() {
     Outcome result;
     testing_support::ReadBothToEnd(FOut, FErr, result.out, result.err, 60000);
+    result.err.insert(0, FEarlyErr);
     int status = 0;
     waitpid(FPid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -103,6 +114,7 @@ class Child {
   pid_t FPid = -1;
   int FOut = -1;
   int FErr = -1;
+  std::string FEarlyErr;
 };
 
 // The log files of a folder in the order a directory search meets them.
@@ -118,32 +130,46 @@ std::vector<std::string> SearchOrder(const std::string& folder) {
 }
 #endif
 
+// A mistake is named in one line, with a pointer to the help, not the
+// whole usage.
 TEST(ConsoleTest, OptionsAndUsage) {
-  struct Case {
+  const struct {
     std::vector<std::string> args;
-    int status;
-    bool usageOnOut, usageOnErr;
-  } cases[] = {
-      {{"--help"}, 0, true, false},
-      {{"-h"}, 0, true, false},
-      {{"--bogus"}, 2, false, true},
-      {{"--folder"}, 2, false, true},
-      {{"--config"}, 2, false, true},
-      {{"--config="}, 2, false, true},
-      {{"--folder", "x", "--config", "y"}, 2, false, true},
-      {{"--folder", "x", "--check-config"}, 2, false, true},
+    std::string mistake;
+  } mistakes[] = {
+      {{"--bogus"}, "不明なオプションです: --bogus"},
+      {{"-x", "--folder", "."}, "不明なオプションです: -x"},
+      {{"D:\\logs"}, "フォルダは --folder で指定してください: D:\\logs"},
+      {{"--folder"}, "--folder にはフォルダを指定してください"},
+      {{"--folder="}, "--folder にはフォルダを指定してください"},
+      {{"--folder", "--check"}, "--folder にはフォルダを指定してください"},
+      {{"--config"}, "--config にはファイルを指定してください"},
+      {{"--config="}, "--config にはファイルを指定してください"},
+      {{"--backup"}, "--backup にはフォルダを指定してください"},
+      {{"--report", "--keep-going"}, "--report にはファイルを指定してください"},
+      {{"--report", "logs/"}, "--report にはファイルを指定してください"},
+      {{"--folder", "x", "--folder=y"}, "--folder は1回だけ指定してください"},
+      {{"--folder", "x", "--config", "y"}, "--folder と --config は同時に指定できません"},
+      {{"--folder", "x", "--check-config"}, "--check-config と --folder は同時に指定できません"},
+      {{"--check-config", "--check"}, "--check-config と --check は同時に指定できません"},
+      {{"--check", "--backup", "x"}, "--check と --backup は同時に指定できません"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
+  for (const auto& c : mistakes) {
+    SCOPED_TRACE(c.mistake);
     const Outcome o = RunRepair(c.args);
-    EXPECT_EQ(o.status, c.status);
-    EXPECT_EQ(o.out.find("Usage: KvAccesslogRepair [--config FILE] [--check-config]") != std::string::npos,
-              c.usageOnOut);
-    EXPECT_EQ(o.err.find("使い方: KvAccesslogRepair [--config ファイル] [--check-config]") != std::string::npos,
-              c.usageOnErr);
-    if (!c.usageOnOut) {
-      EXPECT_EQ(o.out, "");
-    }
+    EXPECT_EQ(o.status, 2);
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, c.mistake + "\n" + console_test::kSeeHelp);
+  }
+  for (const char* help : {"--help", "-h", "/?"}) {
+    const Outcome o = RunRepair({help});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "");
+    for (const char* line : {"使い方: KvAccesslogRepair [--config ファイル] [オプション]",
+                             "Usage: KvAccesslogRepair [--config FILE] [OPTIONS]",
+                             "終了コード: 0 完了 (--check: 修正の必要なし), 1 エラー,",
+                             "Exit status: 0 done (--check: nothing to repair), 1 error,"})
+      EXPECT_NE(o.out.find(line), std::string::npos) << help << ": " << line;
   }
   const Outcome version = RunRepair({"--version"});
   EXPECT_EQ(version.status, 0);
@@ -160,8 +186,9 @@ TEST(ConsoleTest, RepairsTheFolderAndPrintsTheCounts) {
     SCOPED_TRACE(folder);
     const Outcome o = RunRepair({"--folder", folder});
     EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.out,
-              "チェック数: 3 / 3\n更新数: " + std::string(folder == dir.Native() ? "1" : "0") + "\n完了しました\n");
+    EXPECT_EQ(o.out, folder == dir.Native() ? ReplacedLine(platform::ShownPath(dir.System("a.log")), 1) +
+                                                  "チェック数: 3 / 3\n更新数: 1\n完了しました\n"
+                                            : "チェック数: 3 / 3\n更新数: 0\n完了しました\n");
     EXPECT_EQ(o.err, "");  // not a terminal: no progress line
   }
   EXPECT_EQ(ReadFile(dir.Native("a.log")), kCorrected);
@@ -200,6 +227,7 @@ TEST(ConsoleTest, ASecondRepairOfTheFolderStopsBeforeChangingAnything) {
   ASSERT_FALSE(busy);
   const Outcome o = RunRepair({"--folder", dir.System()});
   EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.out, "");  // no counts: the run never counted the folder
   EXPECT_EQ(o.err, "フォルダ \"" + held.Path() + "\" は別の修正処理が実行中のため修正できません\n");
   EXPECT_EQ(ReadFile(dir.Native("a.log")), kNeedsCorrection);
   EXPECT_FALSE(testing_support::Exists(dir.Native("a.log.temp")));
@@ -220,7 +248,8 @@ TEST(ConsoleTest, LogsTheRunCannotTakeAreNamedOnStandardError) {
 #endif
   const Outcome o = RunRepair({"--folder", dir.System()});
   EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.out, "チェック数: 1 / 1\n更新数: 1\n完了しました\n");
+  EXPECT_EQ(o.out, ReplacedLine(platform::ShownPath(dir.System("ok.log")), 1) +
+                       "チェック数: 1 / 1\n更新数: 1\n完了しました\n");
   EXPECT_EQ(o.err, "ファイル \"" + shown + "\" はファイル名を扱えないため修正できません\n");
   EXPECT_EQ(ReadFile(dir.Native("ok.log")), kCorrected);
 }
@@ -234,22 +263,32 @@ TEST(ConsoleTest, ProgressIsOneUpdatingLineOnATerminal) {
   WriteFile(dir.Native("b.log"), kClean);
   const Outcome o = Child({"--folder", dir.Native()}, true).Finish();
   EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.out, "チェック数: 2 / 2\n更新数: 1\n完了しました\n");
+  EXPECT_EQ(o.out, ReplacedLine(dir.Native("a.log"), 1) + "チェック数: 2 / 2\n更新数: 1\n完了しました\n");
   EXPECT_EQ(o.err.find('\n'), std::string::npos) << o.err;
+  // Cleared twice: for the line of the replaced log, and at the end.
+  EXPECT_EQ(o.err.find("\r\x1b[K"), o.err.rfind("\r\x1b[K", o.err.size() - 5)) << o.err;
   EXPECT_EQ(o.err.rfind("\rチェック数: 0 / 2  更新数: 0\x1b[K", 0), 0u) << o.err;
   EXPECT_NE(o.err.find("\rチェック数: 2 / 2  更新数: 1\x1b[K"), std::string::npos) << o.err;
   EXPECT_EQ(o.err.substr(o.err.size() - 4), "\r\x1b[K");  // cleared at the end
 #endif
 }
 
-// The signal arrives while the second file is being opened: the test holds a
-// write lease on it, so the opening waits until the test lets go.
-TEST(ConsoleTest, StopSignalEndsTheRunAfterTheCurrentFile) {
+// The stop arrives while the second file is being opened: the test holds a
+// write lease on it, so the opening waits until the test lets go. The first
+// stop is answered at once and ends the run after that file; a second one
+// gives the file up at once, as it was.
+TEST(ConsoleTest, StopEndsTheRunAfterTheCurrentFileAndASecondStopAtOnce) {
 #ifdef _WIN32
   GTEST_SKIP() << "needs POSIX signals and a write lease to stop the run at a known file";
 #else
-  for (int signal : {SIGINT, SIGTERM}) {
-    SCOPED_TRACE(signal);
+  const std::string notice = "ストップします: 現在のファイルの修正が終わると終了します";
+  const struct {
+    const char* how;
+    int stops;
+    bool typed;  // Ctrl+C on the terminal, or a signal sent by another process
+  } cases[] = {{"Ctrl+C", 1, true}, {"SIGTERM", 1, false}, {"Ctrl+C twice", 2, true}, {"SIGINT, SIGTERM", 2, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
     TempDir dir;
     for (const char* name : {"a.log", "b.log", "c.log", "d.log", "e.log"})
       WriteFile(dir.Native(name), kNeedsCorrection);
@@ -263,10 +302,23 @@ TEST(ConsoleTest, StopSignalEndsTheRunAfterTheCurrentFile) {
     const int held = open(dir.Native(order[1]).c_str(), O_RDONLY);
     ASSERT_EQ(fcntl(held, F_SETLEASE, F_WRLCK), 0) << "leases unavailable";
 
-    Child child({"--folder", dir.Native()});
+    Child child({"--folder", dir.Native(), "--report", dir.Native("report.json")}, c.typed);
     const timespec limit{60, 0};
     const int got = sigtimedwait(&leaseSignal, nullptr, &limit);
-    kill(child.Pid(), signal);
+    for (int i = 0; i < c.stops; ++i) {
+      // Each is seen before the next (two pending signals would be one):
+      // the terminal echoes what it turns into a signal, and the first is
+      // answered by the notice.
+      if (c.typed) {
+        child.Type("\x03");
+        EXPECT_TRUE(child.WaitForError("^C", i + 1));
+      } else {
+        kill(child.Pid(), i == 0 ? SIGINT : SIGTERM);
+      }
+      if (i == 0) {
+        EXPECT_TRUE(child.WaitForError(notice, 1));
+      }
+    }
     fcntl(held, F_SETLEASE, F_UNLCK);
     close(held);
     sigprocmask(SIG_SETMASK, &old, nullptr);
@@ -274,10 +326,32 @@ TEST(ConsoleTest, StopSignalEndsTheRunAfterTheCurrentFile) {
 
     const Outcome o = child.Finish();
     EXPECT_EQ(o.status, 130);
-    EXPECT_EQ(o.out, "チェック数: 2 / 5\n更新数: 2\n");
-    EXPECT_EQ(o.err, "");
+    const std::size_t done = c.stops == 1 ? 2 : 1;
+    std::string out;
+    for (std::size_t i = 0; i < done; ++i) out += ReplacedLine(dir.Native(order[i]), 1);
+    EXPECT_EQ(out + "チェック数: " + std::to_string(done) + " / 5\n更新数: " + std::to_string(done) + "\n", o.out);
+    // Answered as it came, before the end of the file.
+    EXPECT_NE(o.err.find(notice), std::string::npos) << o.err;
+    const std::string givenUp =
+        "ファイル \"" + dir.Native(order[1]) + "\" の修正を中止しました (ファイルは元のままです)";
+    EXPECT_EQ(o.err.find(givenUp) != std::string::npos, c.stops == 2) << o.err;
     for (std::size_t i = 0; i < order.size(); ++i)
-      EXPECT_EQ(ReadFile(dir.Native(order[i])), i < 2 ? kCorrected : kNeedsCorrection) << order[i];
+      EXPECT_EQ(ReadFile(dir.Native(order[i])), i < done ? kCorrected : kNeedsCorrection) << order[i];
+    EXPECT_FALSE(testing_support::Exists(dir.Native(order[1] + ".temp")));
+
+    // The report names every log, the ones the stop left as skipped.
+    std::string expected = "repair 130 stopped logs=5 replaced=" + std::to_string(done) +
+                           " unchanged=0 needsRepair=0 skipped=" + std::to_string(5 - done) +
+                           " failed=0 records=" + std::to_string(done) + " message=null\n";
+    const std::string lines = console_test::ReportLines(dir.Native("report.json"));
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      const std::string line = dir.Native(order[i]) + (i < done ? "|replaced|1|" : "|skipped|0|");
+      EXPECT_NE(lines.find(line), std::string::npos) << line << "\n" << lines;
+    }
+    EXPECT_EQ(lines.substr(0, lines.find('\n') + 1), expected);
+    if (c.stops == 2) {
+      EXPECT_NE(lines.find(givenUp), std::string::npos) << lines;
+    }
   }
 #endif
 }

@@ -266,6 +266,48 @@ TEST_F(RunTest, ErrorInThirdFileEndsTheRunAndRestoresTheControls) {
   EXPECT_EQ(CountCorrected(names), 5);
 }
 
+// A repair given up on request (a second stop) leaves its log as it was,
+// with nothing beside it, whether it is given up during the rewrite or
+// once the copy of the log is made; the run ends there.
+TEST_F(RunTest, AbandonedLogIsLeftAsItWasAndEndsTheRun) {
+  for (const char* trigger : {"b.log.temp", "bk/b.log"}) {
+    SCOPED_TRACE(trigger);
+    TempDir logs;
+    for (const char* name : {"a.log", "b.log", "c.log"}) WriteFile(logs.Native(name), kNeedsCorrection);
+    TKvRunOptions options;
+    options.backupFolder = logs.System("bk");
+    options.abandon = [&] { return Exists(logs.Native(trigger)); };
+    form.SetRunOptions(std::move(options));
+    form.SetFolder(logs.System());
+    view.messages.clear();
+    form.btnExecuteClick();
+
+    EXPECT_TRUE(form.Stopped());
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(view.errors.empty());
+    ExpectIdle();
+    for (const char* left : {"b.log.temp", "bk/b.log", "bk/b.log.temp"})
+      EXPECT_FALSE(Exists(logs.Native(left))) << left;
+    bool reached = false;
+    for (const TKvLogOutcome& outcome : form.Outcomes()) {
+      const std::string name = outcome.path.substr(outcome.path.find_last_of("\\/") + 1);
+      SCOPED_TRACE(name);
+      const bool given = name == "b.log";
+      const TKvLogOutcome::TKind kind = given     ? TKvLogOutcome::TKind::Abandoned
+                                        : reached ? TKvLogOutcome::TKind::Skipped
+                                                  : TKvLogOutcome::TKind::Replaced;
+      EXPECT_EQ(outcome.kind, kind);
+      EXPECT_EQ(ReadFile(logs.Native(name)), kind == TKvLogOutcome::TKind::Replaced ? kCorrected : kNeedsCorrection);
+      EXPECT_EQ(Exists(logs.Native("bk/" + name)), kind == TKvLogOutcome::TKind::Replaced);
+      if (given) {
+        EXPECT_NE(outcome.message.find("の修正を中止しました"), std::string::npos) << outcome.message;
+      }
+      reached = reached || given;
+    }
+    EXPECT_TRUE(reached);
+  }
+}
+
 TEST_F(RunTest, FolderWithOrWithoutTrailingDelimiterIsHandledAlike) {
   for (const std::string& folder : {dir.System(), dir.System() + "\\"}) {
     SCOPED_TRACE(folder);

@@ -47,7 +47,8 @@ struct Fault {
 };
 
 // Every call that reads, writes, replaces, stamps or removes a file,
-// examines or lists the folder, or takes it for the run.
+// examines or lists the folder, takes it for the run, or makes the folder
+// of the copies.
 const Fault kErrors[] = {
     {"openat", "error=EACCES"},    {"openat", "error=EMFILE"},    {"read", "error=EIO"},
     {"write", "error=ENOSPC"},     {"write", "error=EIO"},        {"fsync", "error=EIO"},
@@ -56,11 +57,12 @@ const Fault kErrors[] = {
     {"fchmod", "error=EPERM"},     {"fchown", "error=EPERM"},     {"fchown", "error=EIO"},
     {"utimensat", "error=EPERM"},  {"getdents64", "error=EIO"},   {"statx", "error=EIO"},
     {"unlinkat", "error=EIO"},     {"unlinkat", "error=EACCES"},  {"flock", "error=ENOLCK"},
+    {"mkdir", "error=EACCES"},
 };
 
-const char* const kKillPoints[] = {"openat", "read",   "write",     "fsync",    "fdatasync",
-                                   "close",  "statx",  "flock",     "renameat", "renameat2",
-                                   "fchmod", "fchown", "utimensat", "unlinkat", "getdents64"};
+const char* const kKillPoints[] = {"openat",    "read",     "write",      "fsync",     "fdatasync", "close",
+                                   "statx",     "flock",    "renameat",   "renameat2", "fchmod",    "fchown",
+                                   "utimensat", "unlinkat", "getdents64", "mkdir"};
 
 constexpr int kMaxCall = 500;  // a bound in case a call is made without end
 
@@ -69,10 +71,15 @@ struct Sweep {
   int runtimeEnded = 0;  // runs the sanitizer runtime ended on its own failed call
 };
 
+// Every run copies the logs it replaces into a folder it makes, so that the
+// copies' own calls are swept too.
+std::vector<std::string> BackupTo(const std::string& backup) { return {"--backup", backup}; }
+
 // After a crash every log is old or new, never missing or partial; a
 // leftover temporary file is the next run's to remove, and that run
-// completes the repair.
-void ExpectRecoveryAfterCrash(const std::string& folder, const std::vector<LogFile>& logs) {
+// completes the repair. A copy that is there is whole; one that was being
+// made may be left unfinished under a temporary name.
+void ExpectRecoveryAfterCrash(const std::string& folder, const std::string& backup, const std::vector<LogFile>& logs) {
   const std::string left = CheckFolder(folder, logs, false);
   std::string withoutTemp;
   for (std::size_t at = 0, end; at < left.size(); at = end + 1) {
@@ -81,15 +88,17 @@ void ExpectRecoveryAfterCrash(const std::string& folder, const std::vector<LogFi
     if (line.find(".temp: left behind") == std::string::npos) withoutTemp += line + "\n";
   }
   EXPECT_EQ(withoutTemp, "");
-  const RunResult next = Repair(folder);
+  EXPECT_EQ(CheckBackups(backup, folder, logs, true), "");
+  const RunResult next = Repair(folder, {}, BackupTo(backup));
   EXPECT_EQ(next.status, 0) << next.err;
   EXPECT_EQ(CheckFolder(folder, logs, true), "");
+  EXPECT_EQ(CheckBackups(backup, folder, logs, true), "");
 }
 
-RunResult RunInjected(const std::string& folder, const std::string& trace, const std::string& syscall,
-                      const std::string& action, int n) {
+RunResult RunInjected(const std::string& folder, const std::string& backup, const std::string& trace,
+                      const std::string& syscall, const std::string& action, int n) {
   return RepairTraced(folder, {"trace=" + syscall, "inject=" + syscall + ":" + action + ":when=" + std::to_string(n)},
-                      trace);
+                      trace, BackupTo(backup));
 }
 
 }  // namespace
@@ -103,7 +112,8 @@ TEST(FaultInjectionTest, EveryFailingCallLeavesEachLogWholeOrRepaired) {
       SCOPED_TRACE(std::string(fault.syscall) + ":" + fault.action + ":when=" + std::to_string(n));
       TempDir dir, scratch;
       Plant(dir.Native(), logs);
-      const RunResult r = RunInjected(dir.Native(), scratch.Native("trace"), fault.syscall, fault.action, n);
+      const RunResult r =
+          RunInjected(dir.Native(), scratch.Native("backup"), scratch.Native("trace"), fault.syscall, fault.action, n);
       ++total.runs;
       const bool fired = InjectionsIn(scratch.Native("trace")) > 0;
       total.fired += fired;
@@ -111,12 +121,13 @@ TEST(FaultInjectionTest, EveryFailingCallLeavesEachLogWholeOrRepaired) {
         // The sanitizer runtime's own probe call failed and it ended the
         // program: that is a crash, not a failure the program reported.
         ++total.runtimeEnded;
-        ExpectRecoveryAfterCrash(dir.Native(), logs);
+        ExpectRecoveryAfterCrash(dir.Native(), scratch.Native("backup"), logs);
         continue;
       }
       // A failure must be reported: a run that says it is done has repaired
       // every log, and no log changed hands.
       EXPECT_EQ(CheckFolder(dir.Native(), logs, r.status == 0), "") << "status " << r.status << "\n" << r.err;
+      EXPECT_EQ(CheckBackups(scratch.Native("backup"), dir.Native(), logs, r.status != 0), "") << r.err;
       EXPECT_LT(r.status, 128) << r.err;
       if (!fired) {
         EXPECT_EQ(r.status, 0) << r.err;
@@ -138,16 +149,18 @@ TEST(FaultInjectionTest, KilledAtAnyCallTheNextRunCompletes) {
       SCOPED_TRACE(std::string(syscall) + ":when=" + std::to_string(n));
       TempDir dir, scratch;
       Plant(dir.Native(), logs);
-      const RunResult r = RunInjected(dir.Native(), scratch.Native("trace"), syscall, "signal=KILL", n);
+      const RunResult r =
+          RunInjected(dir.Native(), scratch.Native("backup"), scratch.Native("trace"), syscall, "signal=KILL", n);
       ++total.runs;
       const bool killed = r.status == 128 + SIGKILL;
       if (!killed) {
         EXPECT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(CheckFolder(dir.Native(), logs, true), "");
+        EXPECT_EQ(CheckBackups(scratch.Native("backup"), dir.Native(), logs, false), "");
         break;
       }
       ++total.fired;
-      ExpectRecoveryAfterCrash(dir.Native(), logs);
+      ExpectRecoveryAfterCrash(dir.Native(), scratch.Native("backup"), logs);
     }
   }
   std::cout << "crashes: " << total.fired << " in " << total.runs << " runs\n";

@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -96,8 +97,20 @@ RunResult Run(const std::vector<std::string>& argv, const RunOptions& options) {
   return result;
 }
 
-RunResult Repair(const std::string& folder, const RunOptions& options) {
-  return Run({Program(), "--folder", folder}, options);
+std::string Totals(const std::string& out) {
+  std::string totals;
+  for (std::size_t at = 0, end; at < out.size(); at = end + 1) {
+    end = out.find('\n', at);
+    const std::string line = out.substr(at, end == std::string::npos ? std::string::npos : end - at + 1);
+    if (line.find("\" を修正しました (修正したレコード数: ") == std::string::npos) totals += line;
+  }
+  return totals;
+}
+
+RunResult Repair(const std::string& folder, const RunOptions& options, const std::vector<std::string>& more) {
+  std::vector<std::string> argv = {Program(), "--folder", folder};
+  argv.insert(argv.end(), more.begin(), more.end());
+  return Run(argv, options);
 }
 
 std::string TaggedLine(const std::string& rest) { return "INFO\t[2026/12/01 10:15:30]" + rest + "\n"; }
@@ -150,6 +163,46 @@ std::string CheckFolder(const std::string& folder, const std::vector<LogFile>& l
   return problems.str();
 }
 
+std::string CheckBackups(const std::string& backup, const std::string& folder, const std::vector<LogFile>& logs,
+                         bool unfinished) {
+  std::ostringstream problems;
+  std::vector<std::string> copied;
+  if (DIR* dir = opendir(backup.c_str())) {
+    while (dirent* d = readdir(dir)) {
+      const std::string name = d->d_name;
+      if (name == "." || name == "..") continue;
+      if (name.size() > 5 && name.compare(name.size() - 5, 5, ".temp") == 0) {
+        if (!unfinished) problems << "backup " << name << ": left behind\n";
+        continue;
+      }
+      // The log's name, or it with a number.
+      const LogFile* log = nullptr;
+      for (const LogFile& l : logs)
+        if (name == l.name || (name.rfind(l.name + ".", 0) == 0 &&
+                               name.find_first_not_of("0123456789", l.name.size() + 1) == std::string::npos))
+          log = &l;
+      if (!log) {
+        problems << "backup " << name << ": no log's copy\n";
+        continue;
+      }
+      copied.push_back(log->name);
+      struct stat st {};
+      stat((backup + "/" + name).c_str(), &st);
+      if (testing_support::ReadFile(backup + "/" + name) != log->before) problems << "backup " << name << ": content\n";
+      if (st.st_mtim.tv_sec != log->mtimeSeconds || st.st_mtim.tv_nsec != 0)
+        problems << "backup " << name << ": last-write time " << st.st_mtim.tv_sec << "\n";
+    }
+    closedir(dir);
+  }
+  for (const LogFile& log : logs) {
+    const bool replaced =
+        log.before != log.repaired && testing_support::ReadFile(folder + "/" + log.name) == log.repaired;
+    if (replaced && std::find(copied.begin(), copied.end(), log.name) == copied.end())
+      problems << log.name << ": replaced without a copy\n";
+  }
+  return problems.str();
+}
+
 int InjectionsIn(const std::string& traceFile) {
   std::ifstream in(traceFile);
   int count = 0;
@@ -159,12 +212,13 @@ int InjectionsIn(const std::string& traceFile) {
 }
 
 RunResult RepairTraced(const std::string& folder, const std::vector<std::string>& expressions,
-                       const std::string& traceFile) {
+                       const std::string& traceFile, const std::vector<std::string>& more) {
   const char* asan = std::getenv("ASAN_OPTIONS");
   const std::string options = std::string(asan ? asan : "") + ":detect_leaks=0";
   std::vector<std::string> argv = {"strace", "-f", "-qq", "-E", "ASAN_OPTIONS=" + options, "-o", traceFile};
   for (const std::string& e : expressions) argv.insert(argv.end(), {"-e", e});
   argv.insert(argv.end(), {"--", Program(), "--folder", folder});
+  argv.insert(argv.end(), more.begin(), more.end());
   return Run(argv);
 }
 

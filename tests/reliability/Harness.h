@@ -28,7 +28,10 @@ struct RunResult {
 };
 
 RunResult Run(const std::vector<std::string>& argv, const RunOptions& options = {});
-RunResult Repair(const std::string& folder, const RunOptions& options = {});
+// The output of a run without the lines that name each replaced log.
+std::string Totals(const std::string& out);
+// The repair of the folder, with further arguments of the program.
+RunResult Repair(const std::string& folder, const RunOptions& options = {}, const std::vector<std::string>& more = {});
 
 // One log file as the test planted it and as a complete repair leaves it.
 struct LogFile {
@@ -45,6 +48,13 @@ struct LogFile {
 // Returns the problems found, empty when there are none.
 std::string CheckFolder(const std::string& folder, const std::vector<LogFile>& logs, bool requireRepaired);
 
+// What a run may leave in the folder its copies go to (--backup): every
+// copy is a whole one of a log as it was planted, with its time, and every
+// log that was replaced has one. With unfinished, a copy's temporary file
+// may be left (a run that was killed or failed); otherwise none may.
+std::string CheckBackups(const std::string& backup, const std::string& folder, const std::vector<LogFile>& logs,
+                         bool unfinished);
+
 // Writes the logs into the folder with their times, modes and owners.
 void Plant(const std::string& folder, const std::vector<LogFile>& logs);
 
@@ -59,7 +69,7 @@ int InjectionsIn(const std::string& traceFile);
 // inject=...); the traced calls go to traceFile. The leak checker, which
 // cannot run under a tracer, is off.
 RunResult RepairTraced(const std::string& folder, const std::vector<std::string>& expressions,
-                       const std::string& traceFile = "/dev/null");
+                       const std::string& traceFile = "/dev/null", const std::vector<std::string>& more = {});
 // The number (from 1) of the first call of the program's main thread in a
 // trace that holds every one of the texts, as strace's when= counts it;
 // 0 when there is none.

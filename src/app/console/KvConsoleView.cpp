@@ -1,8 +1,10 @@
 #include "app/console/KvConsoleView.h"
 
-#include "platform/Console.h"
+#include "platform/CodePage.h"
 
-TKvConsoleView::TKvConsoleView() : FProgressOnTerminal(platform::IsTerminal(platform::StandardStream::Error)) {
+TKvConsoleView::TKvConsoleView()
+    : FProgressOnTerminal(platform::IsTerminal(platform::StandardStream::Error)),
+      FSequences(FProgressOnTerminal && platform::EnableTerminalSequences(platform::StandardStream::Error)) {
   for (const TKvControlDesign& design : kKvControlDesigns) {
     TControlState& state = FControls[static_cast<int>(design.control)];
     state.caption = design.caption;
@@ -14,6 +16,7 @@ std::string TKvConsoleView::Caption(TKvControl control) const { return FControls
 
 void TKvConsoleView::SetCaption(TKvControl control, const std::string& text) {
   FControls[static_cast<int>(control)].caption = text;
+  if (control == TKvControl::lbProgress) FProgressSet = true;
 }
 
 void TKvConsoleView::SetVisible(TKvControl control, bool visible) {
@@ -22,9 +25,19 @@ void TKvConsoleView::SetVisible(TKvControl control, bool visible) {
 }
 
 void TKvConsoleView::ShowError(const std::string& message) {
-  FErrorShown = true;
+  FErrors.push_back(message);
+  WriteLine(platform::StandardStream::Error, ToConsoleLines(message));
+}
+
+void TKvConsoleView::WriteLine(platform::StandardStream stream, std::string_view text) {
   ClearProgressLine();
-  platform::WriteStandard(platform::StandardStream::Error, ToConsoleLines(message) + "\n");
+  platform::WriteStandard(stream, std::string(text) + "\n");
+}
+
+std::string TKvConsoleView::NoticeBytes(std::string_view text) const {
+  if (!FProgressOnTerminal) return std::string(text) + "\n";
+  // Without the sequences the progress line stays, and the notice goes below.
+  return (FSequences ? "\r\x1b[K" : "\n") + std::string(text) + "\n";
 }
 
 void TKvConsoleView::ProcessMessages() {
@@ -35,16 +48,25 @@ void TKvConsoleView::ProcessMessages() {
   if (FProgressOnTerminal && FControls[static_cast<int>(TKvControl::lbProgress)].visible) {
     // One line, rewritten in place: back to its start, the two texts, and the
     // rest of a longer earlier text erased.
-    platform::WriteStandard(platform::StandardStream::Error, "\r" + Caption(TKvControl::lbProgress) + "  " +
-                                                                 Caption(TKvControl::lbProgress2) + "\x1b[K");
+    const std::string line = Caption(TKvControl::lbProgress) + "  " + Caption(TKvControl::lbProgress2);
+    if (FSequences) {
+      platform::WriteStandard(platform::StandardStream::Error, "\r" + line + "\x1b[K");
+    } else {
+      const std::size_t columns = ConsoleColumns(line);
+      const std::size_t blanks = FProgressColumns > columns ? FProgressColumns - columns : 0;
+      platform::WriteStandard(platform::StandardStream::Error, "\r" + line + std::string(blanks, ' '));
+      FProgressColumns = columns;
+    }
     FProgressLineShown = true;
   }
 }
 
 void TKvConsoleView::ClearProgressLine() {
   if (!FProgressLineShown) return;
-  platform::WriteStandard(platform::StandardStream::Error, "\r\x1b[K");
+  platform::WriteStandard(platform::StandardStream::Error,
+                          FSequences ? std::string("\r\x1b[K") : "\r" + std::string(FProgressColumns, ' ') + "\r");
   FProgressLineShown = false;
+  FProgressColumns = 0;
 }
 
 std::string ToConsoleLines(std::string_view text) {
@@ -55,4 +77,14 @@ std::string ToConsoleLines(std::string_view text) {
     out += text[i];
   }
   return out;
+}
+
+std::size_t ConsoleColumns(std::string_view text) {
+  std::size_t columns = 0;
+  for (char16_t c : platform::ToWide(text)) {
+    if (c >= 0xDC00 && c < 0xE000) continue;  // the second half of a pair
+    // Half-width forms (katakana among them) take one column, as ASCII does.
+    columns += c < 0x80 || (c >= 0xFF61 && c <= 0xFFDC) ? 1 : 2;
+  }
+  return columns;
 }

@@ -6,9 +6,11 @@
 #include <functional>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/KvUpdaterView.h"
+#include "platform/Console.h"
 
 class TKvConsoleView : public IKvUpdaterView {
  public:
@@ -26,10 +28,22 @@ class TKvConsoleView : public IKvUpdaterView {
   void ProcessMessages() override;
   void Terminate() override { FTerminated = true; }
 
+  // A line of its own on the stream, below the progress line; the progress
+  // is drawn again at the next pump of events.
+  void WriteLine(platform::StandardStream stream, std::string_view text);
+  // The bytes that show text as a line of its own on standard error at any
+  // moment, also over a progress line (written from a signal handler, which
+  // cannot ask what the line holds).
+  std::string NoticeBytes(std::string_view text) const;
+
   const std::vector<std::string>& Messages() const { return FMessages; }
-  bool ErrorShown() const { return FErrorShown; }
+  // The errors shown, in their order.
+  const std::vector<std::string>& Errors() const { return FErrors; }
+  bool ErrorShown() const { return !FErrors.empty(); }
   bool StopDelivered() const { return FStopDelivered; }
   bool Terminated() const { return FTerminated; }
+  // True once a run has put its counts into the progress captions.
+  bool ProgressSet() const { return FProgressSet; }
 
  private:
   struct TControlState {
@@ -41,12 +55,19 @@ class TKvConsoleView : public IKvUpdaterView {
   TControlState FControls[std::size(kKvControlDesigns)];
   std::function<void()> FOnStop;
   std::vector<std::string> FMessages;
+  std::vector<std::string> FErrors;
   bool FProgressOnTerminal;
+  // The terminal goes back and erases with escape sequences; without them
+  // the line is drawn over with blanks.
+  bool FSequences;
   bool FProgressLineShown = false;
+  std::size_t FProgressColumns = 0;  // the width of the line drawn last
   bool FStopDelivered = false;
-  bool FErrorShown = false;
+  bool FProgressSet = false;
   bool FTerminated = false;
 };
 
 // Console texts use LF line ends only.
 std::string ToConsoleLines(std::string_view text);
+// The columns a text takes on a terminal: two for a wide character.
+std::size_t ConsoleColumns(std::string_view text);

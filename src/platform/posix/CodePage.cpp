@@ -172,6 +172,8 @@ std::string FromWide(std::u16string_view wide) {
   return out;
 }
 
+std::string ToUtf8Text(std::string_view bytes) { return WideToUtf8(ToWide(bytes)); }
+
 bool IsLeadByte(unsigned char byte) { return SystemCodePage() == kCodePageShiftJis && IsShiftJisLead(byte); }
 
 char32_t DecodeShiftJis(const ShiftJisTables& t, std::string_view s, std::size_t i, std::size_t& used) {

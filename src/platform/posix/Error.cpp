@@ -16,4 +16,6 @@ std::string ErrorText(int code) {
 
 bool IsNotFound(int code) { return code == ENOENT || code == ENOTDIR; }
 
+bool IsAlreadyExists(int code) { return code == EEXIST; }
+
 }  // namespace platform

@@ -239,6 +239,26 @@ int Folder::Replace(const std::string& from, File&, const std::string& to, const
   return 0;
 }
 
+int Folder::RenameNew(const std::string& from, const std::string& to) const {
+  std::string nativeFrom, nativeTo;
+  if (int err = NativeName(from, nativeFrom)) return err;
+  if (int err = NativeName(to, nativeTo)) return err;
+  const int fd = FState->fd;
+  if (renameat2(fd, nativeFrom.c_str(), fd, nativeTo.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // A file system that cannot refuse a rename over a name: a second name,
+  // which is refused where one exists, then the first name goes.
+  if (linkat(fd, nativeFrom.c_str(), fd, nativeTo.c_str(), 0) != 0) return errno;
+  return unlinkat(fd, nativeFrom.c_str(), 0) == 0 ? 0 : errno;
+}
+
+int Folder::RenameOver(const std::string& from, const std::string& to) const {
+  std::string nativeFrom, nativeTo;
+  if (int err = NativeName(from, nativeFrom)) return err;
+  if (int err = NativeName(to, nativeTo)) return err;
+  return renameat(FState->fd, nativeFrom.c_str(), FState->fd, nativeTo.c_str()) == 0 ? 0 : errno;
+}
+
 int Folder::Flush() const { return fsync(FState->fd) == 0 ? 0 : errno; }
 
 }  // namespace platform

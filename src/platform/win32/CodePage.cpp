@@ -67,6 +67,18 @@ std::string FromWide(std::u16string_view wide) {
   return out;
 }
 
+std::string ToUtf8Text(std::string_view bytes) {
+  const std::u16string wide = ToWide(bytes);
+  if (wide.empty()) return {};
+  const int length = CheckedLength(wide.size());
+  const auto* in = reinterpret_cast<const wchar_t*>(wide.data());
+  const int needed = WideCharToMultiByte(CP_UTF8, 0, in, length, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return {};
+  std::string out(static_cast<std::size_t>(needed), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, in, length, out.data(), needed, nullptr, nullptr);
+  return out;
+}
+
 bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByteEx(SystemCodePage(), byte) != FALSE; }
 
 }  // namespace platform

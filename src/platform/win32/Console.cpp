@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <string>
 
 #include "platform/CodePage.h"
 
@@ -10,7 +12,12 @@ namespace platform {
 
 namespace {
 
-std::atomic<bool> gStopSignal{false};
+std::atomic<int> gStopSignals{0};
+// Set before the handler is installed and never changed while it may run.
+std::string gNotice;
+// The console whose mode the program changed, and the mode it had.
+HANDLE gChangedConsole = nullptr;
+DWORD gOldMode = 0;
 
 HANDLE Handle(StandardStream stream) {
   return GetStdHandle(stream == StandardStream::Output ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
@@ -23,11 +30,17 @@ bool IsConsole(HANDLE h) {
 
 BOOL WINAPI OnControl(DWORD event) {
   // Ctrl+C and Ctrl+Break only ask the program to stop; closing the console
-  // or ending the session still ends it as the system does.
+  // or ending the session still ends it as the system does. The handler
+  // runs on a thread of its own, which may write.
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
-  gStopSignal.store(true, std::memory_order_relaxed);
+  if (gStopSignals.fetch_add(1, std::memory_order_relaxed) == 0 && !gNotice.empty())
+    WriteStandard(StandardStream::Error, gNotice);
   return TRUE;
 }
+
+// The console is shared with the shell that started the program, which
+// expects its own mode back.
+void RestoreConsoleMode() { SetConsoleMode(gChangedConsole, gOldMode); }
 
 }  // namespace
 
@@ -57,8 +70,28 @@ bool WriteStandard(StandardStream stream, std::string_view bytes) {
   return true;
 }
 
-void CatchStopSignals() { SetConsoleCtrlHandler(OnControl, TRUE); }
+bool EnableTerminalSequences(StandardStream stream) {
+  HANDLE h = Handle(stream);
+  DWORD mode = 0;
+  if (!IsConsole(h) || !GetConsoleMode(h, &mode)) return false;
+  if (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) return true;
+  // A console before Windows 10 refuses the mode and shows sequences as text.
+  if (!SetConsoleMode(h, mode | ENABLE_PROCESSED_OUTPUT | ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return false;
+  if (!gChangedConsole) {
+    gChangedConsole = h;
+    gOldMode = mode;
+    std::atexit(RestoreConsoleMode);
+  }
+  return true;
+}
 
-bool StopSignalReceived() { return gStopSignal.load(std::memory_order_relaxed); }
+void CatchStopSignals(std::string_view notice) {
+  gNotice.assign(notice);
+  SetConsoleCtrlHandler(OnControl, TRUE);
+}
+
+bool StopSignalReceived() { return StopSignalCount() > 0; }
+
+int StopSignalCount() { return gStopSignals.load(std::memory_order_relaxed); }
 
 }  // namespace platform

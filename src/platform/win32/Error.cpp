@@ -26,4 +26,6 @@ bool IsNotFound(int code) {
   return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_DIRECTORY;
 }
 
+bool IsAlreadyExists(int code) { return code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS; }
+
 }  // namespace platform

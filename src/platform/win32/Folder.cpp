@@ -285,6 +285,23 @@ int Folder::Replace(const std::string& from, File& file, const std::string& to, 
   return 0;
 }
 
+int Folder::RenameNew(const std::string& from, const std::string& to) const {
+  std::wstring wideFrom, wideTo;
+  if (int err = WideName(from, wideFrom)) return err;
+  if (int err = WideName(to, wideTo)) return err;
+  // Without MOVEFILE_REPLACE_EXISTING the move fails on any entry of that name.
+  return MoveFileExW((FState->base + wideFrom).c_str(), (FState->base + wideTo).c_str(), MOVEFILE_WRITE_THROUGH)
+             ? 0
+             : Failure();
+}
+
+int Folder::RenameOver(const std::string& from, const std::string& to) const {
+  std::wstring wideFrom, wideTo;
+  if (int err = WideName(from, wideFrom)) return err;
+  if (int err = WideName(to, wideTo)) return err;
+  return ReplacePath(FState->base + wideFrom, FState->base + wideTo);
+}
+
 // The file system journals the folder's entries with the rename, so there is
 // nothing left to flush.
 int Folder::Flush() const { return 0; }
