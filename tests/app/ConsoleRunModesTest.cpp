@@ -253,9 +253,13 @@ TEST_F(ConsoleRunModesTest, ReportIsWrittenWhateverTheRunComesTo) {
             "repair 2 usage-error logs=0 replaced=0 unchanged=0 needsRepair=0 skipped=0 failed=0 records=0 "
             "message=不明なオプションです: --bogus\n");
 
-  const Outcome nowhere = RunRepair({"--folder", dir.System(), "--report", scratch.Native("gone/r.json")});
+  // A missing folder is made; a file in the folder's place is an error.
+  const Outcome made = RunRepair({"--folder", dir.System(), "--report", scratch.Native("new/sub/r.json")});
+  EXPECT_EQ(made.status, 0) << made.err;
+  EXPECT_EQ(Lines(ReportLines(scratch.Native("new/sub/r.json")))[0].rfind("repair 0 done logs=1 ", 0), 0u);
+  const Outcome nowhere = RunRepair({"--folder", dir.System(), "--report", scratch.Native("r.json/r.json")});
   EXPECT_EQ(nowhere.status, 1);
-  EXPECT_EQ(nowhere.err.rfind("レポートファイル \"" + scratch.Native("gone/r.json") + "\" を書き込めません. ", 0), 0u)
+  EXPECT_EQ(nowhere.err.rfind("レポートファイル \"" + scratch.Native("r.json/r.json") + "\" を書き込めません. ", 0), 0u)
       << nowhere.err;
 #ifndef _WIN32
   // Names with a TAB, a quote or a backslash (which the run cannot take)

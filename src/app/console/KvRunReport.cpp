@@ -8,6 +8,7 @@
 #include "common/RsJson.h"
 #include "platform/CodePage.h"
 #include "platform/Error.h"
+#include "platform/File.h"
 #include "platform/FileTime.h"
 #include "platform/Folder.h"
 #include "platform/Path.h"
@@ -184,6 +185,9 @@ std::string KvWriteRunReport(const std::string& file, const std::string& text) {
     return Format("レポートファイル \"%s\" を書き込めません. %s",
                   {platform::ShownPath(file), platform::ErrorText(err)});
   };
+  // A scheduled job names a report folder as it names the copies' folder,
+  // which a run makes when it is missing.
+  if (int err = platform::CreateDirectories(folderPath)) return fail(err);
   if (int err = folder.Open(folderPath)) return fail(err);
   // Written beside it under a name of its own and then put in its place.
   // A name that is taken (another run writing the same report, a file left
