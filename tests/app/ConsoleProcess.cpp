@@ -15,22 +15,12 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "support/ProcessHelper.h"
 #include "support/TestSupport.h"
 
 namespace console_test {
 
-#ifdef _WIN32
-// The test run always names the folder (see TestEnvironment.cpp).
-std::string Program() { return std::string(std::getenv("KV_BIN_DIR")) + "\\KvAccesslogRepair.exe"; }
-#else
-std::string Program() {
-  if (const char* bin = std::getenv("KV_BIN_DIR")) return std::string(bin) + "/KvAccesslogRepair";
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string path(self, n > 0 ? static_cast<std::size_t>(n) : 0);
-  return path.substr(0, path.rfind('/') + 1) + "KvAccesslogRepair";
-}
-#endif
+std::string Program() { return testing_support::BuiltProgram("KvAccesslogRepair"); }
 
 testing_support::CapturedRun RunRepair(const std::vector<std::string>& args, const std::string& workingFolder) {
   return testing_support::RunCapturingOutput(Program(), args, workingFolder);

@@ -340,27 +340,34 @@ TEST(RunFolderTest, EveryRunRepairsTheFolderItWasGivenWhateverTheLabelHolds) {
   const std::string oldDataFolder = DataFolder;
   DataFolder = dir.System("data") + "\\";
   platform::CreateDirectories(dir.System("web"));
-  const std::string folder = dir.System("ログ_web_logs");
-  platform::CreateDirectories(folder);
-  WriteFile(dir.Native("kestrova.ini"),
-            "[Kestrova]\r\nwebdocroot=" + dir.System("web") + "\r\naccesslog_dir=" + folder + "\r\n");
-  // The window's start from the configuration, and the console's given folder.
-  const std::function<void(TKvAccesslogUpdaterForm&)> starts[] = {
-      [&](TKvAccesslogUpdaterForm& form) { form.FormCreate(dir.System("kestrova.ini")); },
-      [&](TKvAccesslogUpdaterForm& form) { form.SetFolder(folder); },
-  };
-  for (const auto& start : starts) {
-    WriteFile(dir.Native("ログ_web_logs/a.log"), kNeedsCorrection);
-    AsciiLabelView view;
-    TKvAccesslogUpdaterForm form(view);
-    start(form);
-    ASSERT_FALSE(view.terminated);
-    ASSERT_NE(view.Caption(TKvControl::lbAccesslogDir), folder);
-    form.btnExecuteClick();
-    EXPECT_TRUE(view.errors.empty());
-    EXPECT_EQ(view.Now().progress, "チェック数: 1 / 1");
-    EXPECT_EQ(view.Now().progress2, "更新数: 1");
-    EXPECT_EQ(ReadFile(dir.Native("ログ_web_logs/a.log")), kCorrected);
+  std::vector<std::string> names = {"ログ_web_logs"};
+#ifndef _WIN32
+  // Bytes that form no character in the code page: a name only POSIX can have.
+  names.push_back("logs\xFF\xFE_web");
+#endif
+  for (const std::string& name : names) {
+    const std::string folder = dir.System(name);
+    platform::CreateDirectories(folder);
+    WriteFile(dir.Native("kestrova.ini"),
+              "[Kestrova]\r\nwebdocroot=" + dir.System("web") + "\r\naccesslog_dir=" + folder + "\r\n");
+    // The window's start from the configuration, and the console's given folder.
+    const std::function<void(TKvAccesslogUpdaterForm&)> starts[] = {
+        [&](TKvAccesslogUpdaterForm& form) { form.FormCreate(dir.System("kestrova.ini")); },
+        [&](TKvAccesslogUpdaterForm& form) { form.SetFolder(folder); },
+    };
+    for (const auto& start : starts) {
+      WriteFile(dir.Native(name + "/a.log"), kNeedsCorrection);
+      AsciiLabelView view;
+      TKvAccesslogUpdaterForm form(view);
+      start(form);
+      ASSERT_FALSE(view.terminated) << name;
+      ASSERT_NE(view.Caption(TKvControl::lbAccesslogDir), folder);
+      form.btnExecuteClick();
+      EXPECT_TRUE(view.errors.empty()) << name;
+      EXPECT_EQ(view.Now().progress, "チェック数: 1 / 1");
+      EXPECT_EQ(view.Now().progress2, "更新数: 1");
+      EXPECT_EQ(ReadFile(dir.Native(name + "/a.log")), kCorrected);
+    }
   }
   DataFolder = oldDataFolder;
 }

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/ProcessHelper.h"
 #include "support/TestSupport.h"
 
 namespace reliability {
@@ -38,13 +39,7 @@ int TempOutput() {
 
 }  // namespace
 
-std::string Program() {
-  if (const char* bin = std::getenv("KV_BIN_DIR")) return std::string(bin) + "/KvAccesslogRepair";
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string path(self, n > 0 ? static_cast<std::size_t>(n) : 0);
-  return path.substr(0, path.rfind('/') + 1) + "KvAccesslogRepair";
-}
+std::string Program() { return testing_support::BuiltProgram("KvAccesslogRepair"); }
 
 bool HaveStrace() {
   static const bool have = Run({"strace", "-V"}).status == 0;

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "support/Isolation.h"
@@ -20,6 +21,19 @@ extern char** environ;
 #endif
 
 namespace testing_support {
+
+std::string BuiltProgram(const std::string& name) {
+#ifdef _WIN32
+  // The test run always names the folder (see TestEnvironment.cpp).
+  return std::string(std::getenv("KV_BIN_DIR")) + "\\" + name + ".exe";
+#else
+  if (const char* bin = std::getenv("KV_BIN_DIR")) return std::string(bin) + "/" + name;
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  const std::string path(self, n > 0 ? static_cast<std::size_t>(n) : 0);
+  return path.substr(0, path.rfind('/') + 1) + name;
+#endif
+}
 
 namespace {
 

@@ -12,6 +12,10 @@ namespace testing_support {
 
 struct IsolatedRuntime;
 
+// A program built with the tests, by its name without ".exe": in the folder
+// KV_BIN_DIR names, else (POSIX) beside the running test program.
+std::string BuiltProgram(const std::string& name);
+
 // The ids as the operating system reports them (not through the platform
 // layer under test).
 std::uint32_t OsProcessId();
