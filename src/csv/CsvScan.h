@@ -342,6 +342,7 @@ class QuotedRewriter {
 struct ScanPath {
   std::size_t (*check)(CheckScan& scan, const char* in, std::size_t from, std::size_t size, bool last);
   std::size_t (*rewrite)(QuotedRewriter& rewriter, const char* in, std::size_t from, std::size_t size, bool last);
+  std::uint64_t (*countQuotes)(const char* in, std::size_t size, char quote);
 };
 
 const ScanPath& PathFor(TCsvLanes lanes);

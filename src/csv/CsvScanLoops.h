@@ -313,3 +313,16 @@ inline bool FirstSplit(const CheckPiece& p, std::size_t lane, std::size_t& at) {
   r.FLong = longField;
   return start;
 }
+
+// The number of quote bytes among size bytes (with the scan's slack readable
+// past them): the quote state where a check may start.
+[[gnu::noinline]] std::uint64_t CountQuotes(const char* in, std::size_t size, char quote) {
+  const Lanes classify(quote, quote);
+  std::uint64_t count = 0;
+  for (std::size_t i = 0; i < size; i += 64) {
+    const std::size_t n = std::min<std::size_t>(64, size - i);
+    const std::uint64_t valid = n == 64 ? ~0ULL : (1ULL << n) - 1;
+    count += static_cast<std::uint64_t>(__builtin_popcountll(classify(in + i).quotes & valid));
+  }
+  return count;
+}

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "base/Exception.h"
@@ -566,14 +568,16 @@ class TCsvBlockStream {
 
   TCsvBlockStream(platform::File& file, std::size_t blockSize) : FFile(file), FBlockSize(blockSize), FAhead(FFile) {}
 
-  // Reads the file's first block, from its start; 0 or the error.
-  int Start() {
-    if (int err = FFile.SeekTo(0)) return err;
+  // Reads the file's first block, from its start or from the offset given;
+  // 0 or the error.
+  int Start(std::uint64_t from = 0) {
+    if (int err = FFile.SeekTo(from)) return err;
     // A smaller file is read in one block of its size and a byte more, which
     // shows its end: its buffers take no more than it needs (some systems
     // make ready every page a read may fill).
     platform::FileInfo info;
-    if (FFile.GetInfo(info) == 0 && info.size < FBlockSize) FBlockSize = static_cast<std::size_t>(info.size) + 1;
+    if (FFile.GetInfo(info) == 0 && info.size < from + FBlockSize)
+      FBlockSize = static_cast<std::size_t>(info.size > from ? info.size - from : 0) + 1;
     FRoom = std::min(kRoom, FBlockSize);
     if (int err = FFile.Read(NewBytes(0), FBlockSize, FGot)) return err;
     std::memset(NewBytes(0) + FGot, 0, kSlack);
@@ -772,16 +776,21 @@ bool TCsvLoader::LoadFromFile(const std::string& fileName) {
 
 std::uint64_t TCsvLoader::CheckRecords(platform::File& file, const std::string& fileName, const TMatch& match,
                                        bool stopAtFirst) {
-  if (!MayMatch(file, fileName)) {
+  const std::optional<std::uint64_t> from = CheckFrom(file, fileName);
+  if (!from) {
     FReachedEnd = true;
     return 0;
   }
   TCsvBlockStream blocks(file, FBlockSize);
-  StartFile(fileName, blocks);
+  if (int err = blocks.Start(*from)) throw OpenError(fileName, err);
+  // From a later place the record the scan starts in is skipped as a
+  // first line is.
+  const bool skipFirstLine = FSkipFirstLine || *from > 0;
+  FReachedEnd = true;
   if (blocks.Size() == 0) return 0;
   if (RecordScanner::Applies(FQuoteChar, FDelimiter)) {
     const csv_scan::ScanPath& path = csv_scan::PathFor(FLanes);
-    csv_scan::CheckScan scan(static_cast<char>(FQuoteChar), static_cast<char>(FDelimiter), FSkipFirstLine, stopAtFirst,
+    csv_scan::CheckScan scan(static_cast<char>(FQuoteChar), static_cast<char>(FDelimiter), skipFirstLine, stopAtFirst,
                              match);
     for (;;) {
       const std::size_t keep = path.check(scan, blocks.Data(), blocks.From(), blocks.Size(), blocks.Last());
@@ -794,7 +803,7 @@ std::uint64_t TCsvLoader::CheckRecords(platform::File& file, const std::string& 
   // Other quote and delimiter bytes: record by record.
   Configure();
   LineSplitter splitter(FQuoteChar);
-  bool skipping = FSkipFirstLine;
+  bool skipping = skipFirstLine;
   std::uint64_t matches = 0;
   auto sink = [&](std::string_view line) {
     if (skipping || (stopAtFirst && matches > 0)) {
@@ -815,19 +824,36 @@ std::uint64_t TCsvLoader::CheckRecords(platform::File& file, const std::string& 
   return matches;
 }
 
-bool TCsvLoader::MayMatch(platform::File& file, const std::string& fileName) const {
-  if (!FMatchByte || static_cast<unsigned char>(*FMatchByte) == FQuoteChar) return true;
+std::optional<std::uint64_t> TCsvLoader::CheckFrom(platform::File& file, const std::string& fileName) const {
+  if (!FMatchByte || static_cast<unsigned char>(*FMatchByte) == FQuoteChar) return 0;
   if (int err = file.SeekTo(0)) throw OpenError(fileName, err);
   // Small pieces, read on this thread: they stay in the processor's cache
   // for the search, which then costs little beside the reading.
   const std::size_t piece = std::min<std::size_t>(FBlockSize, 256 << 10);
   TCsvBuffer buffer;
-  buffer.Grow(piece);
+  buffer.Grow(piece + csv_scan::kSlack);
+  std::memset(buffer.data(), 0, piece + csv_scan::kSlack);
+  // The scan may start at a piece's start where the quotes are closed (an
+  // even number before it), skipping the rest of the record it falls in,
+  // when the first match byte or NUL comes later than the most a shown
+  // first field takes in the file (kFirstFieldShown bytes of value, each
+  // perhaps a doubled quote), with room to spare: so no record that can
+  // match, and no NUL, lies before it.
+  constexpr std::uint64_t kShownSpan = 2 * kFirstFieldShown + 64;
+  const bool countQuotes = RecordScanner::Applies(FQuoteChar, FDelimiter);
+  const csv_scan::ScanPath& path = csv_scan::PathFor(FLanes);
+  std::deque<std::uint64_t> closed;  // piece starts with the quotes closed, not yet far enough back
+  std::uint64_t offset = 0, quotes = 0, from = 0;
   for (;;) {
     std::size_t got = 0;
     if (int err = file.Read(buffer.data(), piece, got)) throw OpenError(fileName, err);
-    if (got == 0) return false;
-    if (std::memchr(buffer.data(), *FMatchByte, got) || std::memchr(buffer.data(), 0, got)) return true;
+    if (got == 0) return std::nullopt;
+    if (std::memchr(buffer.data(), *FMatchByte, got) || std::memchr(buffer.data(), 0, got)) return from;
+    offset += got;
+    if (!countQuotes) continue;
+    quotes += path.countQuotes(buffer.data(), got, static_cast<char>(FQuoteChar));
+    if (quotes % 2 == 0) closed.push_back(offset);
+    for (; !closed.empty() && closed.front() + kShownSpan <= offset; closed.pop_front()) from = closed.front();
   }
 }
 

@@ -96,9 +96,11 @@ class TCsvLoader {
   static bool CanRun(TCsvLanes lanes);
   static TCsvLanes BestLanes();
   // Tells FindRecord and CountRecords that their match holds only for a
-  // first field whose value holds this byte (not the quote byte). A value
+  // first field whose shown value holds this byte (not the quote byte); the
+  // records before the first such byte may then not be shown to it. A value
   // keeps every byte but quotes, so a file without the byte has no match:
-  // a plain search of its bytes, at the speed of reading, settles it.
+  // a plain search of its bytes, at the speed of reading, settles it, and
+  // in a file with it the scan starts shortly before it.
   void SetMatchByte(char byte) { FMatchByte = byte; }
 
   // What the check and the rewrite show of a first field: its value, or
@@ -168,9 +170,11 @@ class TCsvLoader {
   // The records whose first field satisfies match, up to the first one
   // when stopAtFirst.
   std::uint64_t CheckRecords(platform::File& file, const std::string& fileName, const TMatch& match, bool stopAtFirst);
-  // Whether the file, read from its start, holds the match byte or a NUL
-  // byte (which may end the data early, and only the scan can tell).
-  bool MayMatch(platform::File& file, const std::string& fileName) const;
+  // Where the check of the file starts: nothing when the file holds neither
+  // the match byte nor a NUL byte (which may end the data early, as only the
+  // scan can tell); 0, or a later place shortly before the first of them,
+  // from which the scan skips the rest of the record it starts in.
+  std::optional<std::uint64_t> CheckFrom(platform::File& file, const std::string& fileName) const;
 
   bool FSkipFirstLine = false;
   unsigned char FQuoteChar = 34;

@@ -276,6 +276,80 @@ TEST(CsvLoader, AMatchByteGivesTheScansAnswer) {
   }
 }
 
+// Records long enough that the scan starts shortly before the first TAB or
+// NUL: the rest of the record it starts in is skipped, and the count and end
+// stay the scan's from the start, whatever the quotes before (a stray one
+// turns every state after it), a long first field, or a TAB in a field after
+// the first.
+TEST(CsvLoader, AMatchByteLateInALongFileGivesTheScansAnswer) {
+  TempDir dir;
+  const std::string path = dir.System("f.csv");
+  auto match = [](std::string_view first) { return first.find('\t') != std::string_view::npos; };
+  std::mt19937 random(11);
+  auto word = [&](std::size_t n) {
+    std::string w;
+    for (std::size_t i = 0; i < n; ++i) w += static_cast<char>('a' + random() % 26);
+    return w;
+  };
+  for (int k = 0; k < 24; ++k) {
+    std::string text;
+    while (text.size() < (800u << 10)) {
+      const int shape = static_cast<int>(random() % 8);
+      std::string first = shape == 0 ? "\"" + word(5) + "\"\"x\r\ny\"" : shape == 1 ? word(70000) : word(8);
+      text += first + ",\"" + word(20) + "\"," + word(30) + (random() % 2 ? "\r\n" : "\n");
+    }
+    const std::size_t at = (600u << 10) + random() % (150u << 10);
+    const std::size_t line = text.rfind('\n', at) + 1;
+    switch (k % 4) {
+      case 0:  // a TAB deep in a long first field, within what it shows
+        text.insert(line, word(60000) + "\t,x\n");
+        break;
+      case 1:  // a TAB in a later field only
+        text.insert(text.find(',', line) + 1, "\t");
+        break;
+      case 2:  // a NUL outside quotes ends the data there
+        text.insert(line, std::string(1, '\0'));
+        text.insert(text.find('\n', line + 2) + 1, "INFO\tlater,a\n");
+        break;
+      default:  // a stray quote early turns every quote state after it
+        text.insert(text.find('\n', 1000) + 1, "\"");
+        text.insert(line, "INFO\t");
+        break;
+    }
+    testing_support::WriteFile(dir.Native("f.csv"), text);
+    for (std::size_t block : {std::size_t(4096), std::size_t(1) << 20}) {
+      platform::File file;
+      ASSERT_EQ(file.OpenRead(path, true), 0);
+      TCsvLoader plain, hinted;
+      plain.SetBlockSize(block);
+      hinted.SetBlockSize(block);
+      hinted.SetMatchByte('\t');
+      int plainSeen = 0, hintedSeen = 0;
+      const std::uint64_t expected = plain.CountRecords(file, path, [&](std::string_view first) {
+        ++plainSeen;
+        return match(first);
+      });
+      EXPECT_EQ(hinted.CountRecords(file, path,
+                                    [&](std::string_view first) {
+                                      ++hintedSeen;
+                                      return match(first);
+                                    }),
+                expected)
+          << k << " " << block;
+      EXPECT_EQ(hinted.ReachedEnd(), plain.ReachedEnd()) << k << " " << block;
+      EXPECT_EQ(hinted.FindRecord(file, path, match), expected > 0) << k << " " << block;
+      if (k % 4 == 0) {
+        EXPECT_GT(expected, 0u) << k;
+      }
+      // The records long before the byte were skipped (from small pieces
+      // the search can go back to a place close before it).
+      if (k % 4 != 3 && block == 4096) {
+        EXPECT_LT(hintedSeen * 3, plainSeen * 2) << k << " " << block;
+      }
+    }
+  }
+}
+
 // Long random texts full of quotes, delimiters, line breaks and NULs, read in
 // blocks of many sizes, against the line-by-line reading of the same text.
 TEST(CsvLoader, StreamingAgreesWithInMemoryOnLongRandomTexts) {

@@ -175,6 +175,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                             [](const std::string& f) { return f.size() % 2 == 0; })),
           "records counted");
     Check(check.ReachedEnd() == memory.ReachedEnd(), "where the check's data ended");
+
+    // Told that a match needs a byte (one of the text's own, a TAB's role),
+    // the check counts the same and ends in the same place.
+    const char needed = text.empty() ? '\t' : text[text.size() / 2];
+    TCsvLoader hinted;
+    hinted.SetDelimiter(setup.delimiter);
+    hinted.SetQuoteChar(setup.quote);
+    hinted.SetSkipFirstLine(setup.skipFirstLine);
+    hinted.SetBlockSize(block);
+    hinted.SetLanes(lanes);
+    hinted.SetMatchByte(needed);
+    auto holds = [needed](std::string_view first) { return first.find(needed) != std::string_view::npos; };
+    Check(hinted.CountRecords(file, FileName(), holds) ==
+              static_cast<std::uint64_t>(std::count_if(firsts.begin(), firsts.end(),
+                                                       [&](const std::string& f) { return holds(f); })),
+          "records counted when a match needs a byte");
+    Check(hinted.ReachedEnd() == memory.ReachedEnd(), "where the data ended when a match needs a byte");
   }
 
   // The search for a first field sees the same first fields; records
