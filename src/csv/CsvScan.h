@@ -342,7 +342,7 @@ class QuotedRewriter {
 struct ScanPath {
   std::size_t (*check)(CheckScan& scan, const char* in, std::size_t from, std::size_t size, bool last);
   std::size_t (*rewrite)(QuotedRewriter& rewriter, const char* in, std::size_t from, std::size_t size, bool last);
-  std::uint64_t (*countQuotes)(const char* in, std::size_t size, char quote);
+  std::size_t (*findNeeded)(const char* in, std::size_t size, char quote, char needed, std::uint64_t& quotes);
 };
 
 const ScanPath& PathFor(TCsvLanes lanes);

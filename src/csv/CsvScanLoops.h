@@ -314,15 +314,22 @@ inline bool FirstSplit(const CheckPiece& p, std::size_t lane, std::size_t& at) {
   return start;
 }
 
-// The number of quote bytes among size bytes (with the scan's slack readable
-// past them): the quote state where a check may start.
-[[gnu::noinline]] std::uint64_t CountQuotes(const char* in, std::size_t size, char quote) {
-  const Lanes classify(quote, quote);
+// Where the first needed byte or NUL is among size bytes (with the scan's
+// slack readable past them), or size when there is none; then the number of
+// quote bytes among them is added to quotes: the quote state where a check
+// may start.
+[[gnu::noinline]] std::size_t FindNeeded(const char* in, std::size_t size, char quote, char needed,
+                                         std::uint64_t& quotes) {
+  const Lanes classify(quote, needed);
   std::uint64_t count = 0;
   for (std::size_t i = 0; i < size; i += 64) {
     const std::size_t n = std::min<std::size_t>(64, size - i);
     const std::uint64_t valid = n == 64 ? ~0ULL : (1ULL << n) - 1;
-    count += static_cast<std::uint64_t>(__builtin_popcountll(classify(in + i).quotes & valid));
+    const LaneMasks m = classify(in + i);
+    const std::uint64_t found = (m.delimiters | m.nuls) & valid;
+    if (found != 0) return i + static_cast<std::size_t>(__builtin_ctzll(found));
+    count += static_cast<std::uint64_t>(__builtin_popcountll(m.quotes & valid));
   }
-  return count;
+  quotes += count;
+  return size;
 }

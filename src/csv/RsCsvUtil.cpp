@@ -828,7 +828,8 @@ std::optional<std::uint64_t> TCsvLoader::CheckFrom(platform::File& file, const s
   if (!FMatchByte || static_cast<unsigned char>(*FMatchByte) == FQuoteChar) return 0;
   if (int err = file.SeekTo(0)) throw OpenError(fileName, err);
   // Small pieces, read on this thread: they stay in the processor's cache
-  // for the search, which then costs little beside the reading.
+  // for the search, which then costs little beside the reading. One pass on
+  // the processor path finds the bytes and counts the quotes.
   const std::size_t piece = std::min<std::size_t>(FBlockSize, 256 << 10);
   TCsvBuffer buffer;
   buffer.Grow(piece + csv_scan::kSlack);
@@ -848,10 +849,9 @@ std::optional<std::uint64_t> TCsvLoader::CheckFrom(platform::File& file, const s
     std::size_t got = 0;
     if (int err = file.Read(buffer.data(), piece, got)) throw OpenError(fileName, err);
     if (got == 0) return std::nullopt;
-    if (std::memchr(buffer.data(), *FMatchByte, got) || std::memchr(buffer.data(), 0, got)) return from;
+    if (path.findNeeded(buffer.data(), got, static_cast<char>(FQuoteChar), *FMatchByte, quotes) < got) return from;
     offset += got;
     if (!countQuotes) continue;
-    quotes += path.countQuotes(buffer.data(), got, static_cast<char>(FQuoteChar));
     if (quotes % 2 == 0) closed.push_back(offset);
     for (; !closed.empty() && closed.front() + kShownSpan <= offset; closed.pop_front()) from = closed.front();
   }

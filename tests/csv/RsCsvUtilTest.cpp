@@ -251,12 +251,17 @@ TEST(CsvLoader, AMatchByteGivesTheScansAnswer) {
     for (char& c : text) c = bytes[random() % (k % 3 == 0 ? 5 : 7)];
     if (k % 6 == 0 && !text.empty()) text[random() % text.size()] = '\0';
     testing_support::WriteFile(dir.Native("f.csv"), text);
-    for (std::size_t block : {std::size_t(1), std::size_t(7), std::size_t(1) << 20}) {
+    const std::size_t blocks[] = {1, 7, std::size_t(1) << 20};
+    const TCsvLanes paths[] = {TCsvLanes::Bytes, TCsvLanes::Sse2, TCsvLanes::Avx2, TCsvLanes::Avx512};
+    for (std::size_t choice = 0; choice < 4; ++choice) {
+      // Every processor path the search may take, with the block sizes in turn.
+      const std::size_t block = blocks[(k + choice) % 3];
       platform::File file;
       ASSERT_EQ(file.OpenRead(path, true), 0);
       TCsvLoader plain, hinted;
       plain.SetBlockSize(block);
       hinted.SetBlockSize(block);
+      if (!hinted.SetLanes(paths[choice])) continue;
       hinted.SetMatchByte('\t');
       int calls = 0;
       const std::uint64_t expected = plain.CountRecords(file, path, match);
