@@ -18,6 +18,7 @@
 #include "platform/Path.h"
 #include "support/Isolation.h"
 #include "support/OutputCapture.h"
+#include "support/ProcessHelper.h"
 #include "support/TestSupport.h"
 
 using testing_support::ReadFile;
@@ -27,18 +28,10 @@ using testing_support::WriteFile;
 
 namespace {
 
-#ifdef _WIN32
-constexpr const char* kProgramName = "KvAccesslogRepair.exe";
-#else
-constexpr const char* kProgramName = "KvAccesslogRepair";
-#endif
-
-std::string BinFolder() { return std::getenv("KV_BIN_DIR"); }
-
 using Outcome = testing_support::CapturedRun;
 
 Outcome RunProgram(const std::vector<std::string>& args) {
-  return testing_support::RunCapturingOutput(BinFolder() + "/" + kProgramName, args);
+  return testing_support::RunCapturingOutput(testing_support::BuiltProgram("KvAccesslogRepair"), args);
 }
 
 // Every occurrence of from replaced by to.
@@ -137,7 +130,7 @@ TEST_F(ConfiguredConsoleTest, DefaultDocumentFromTheInstallationFolder) {
 #ifdef _WIN32
   GTEST_SKIP() << "the installation folder is in the machine's registry, which the other tests read meanwhile";
 #else
-  const std::string bin = BinFolder();
+  const std::string bin = std::getenv("KV_BIN_DIR");
   if (testing_support::Exists(bin + "/kestrova.ini") || testing_support::Exists(bin + "/config.ini"))
     GTEST_SKIP() << "a document beside the program comes first";
   std::filesystem::create_directory(dir.Native("install"));

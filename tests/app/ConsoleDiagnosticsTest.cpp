@@ -28,12 +28,6 @@ using testing_support::ScopedEnv;
 
 namespace {
 
-#ifdef _WIN32
-constexpr const char* kProgramName = "KvAccesslogRepair.exe";
-#else
-constexpr const char* kProgramName = "KvAccesslogRepair";
-#endif
-
 std::string U8(std::u8string_view text) { return std::string(text.begin(), text.end()); }
 
 class ConsoleDiagnostics : public ::testing::Test {
@@ -51,7 +45,7 @@ class ConsoleDiagnostics : public ::testing::Test {
   testing_support::CapturedRun CheckConfig(std::chrono::milliseconds& took) {
     const auto start = std::chrono::steady_clock::now();
     testing_support::CapturedRun run =
-        testing_support::RunCapturingOutput(std::string(std::getenv("KV_BIN_DIR")) + "/" + kProgramName,
+        testing_support::RunCapturingOutput(testing_support::BuiltProgram("KvAccesslogRepair"),
                                             {"--check-config", "--config", Rt.Dir.Native("kestrova.ini")});
     took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     EXPECT_EQ(run.status, 2);

@@ -53,6 +53,13 @@ void Configure(TCsvLoader& loader, const Settings& setup) {
   loader.SetSkipFirstLine(setup.skipFirstLine);
 }
 
+// The same, reading in blocks of block bytes on the path.
+void Configure(TCsvLoader& loader, const Settings& setup, std::size_t block, TCsvLanes lanes) {
+  Configure(loader, setup);
+  loader.SetBlockSize(block);
+  loader.SetLanes(lanes);
+}
+
 Outcome Expected(const std::string& text, const Settings& setup) {
   Outcome r;
   TCsvLoader loader;
@@ -85,9 +92,7 @@ Outcome Rewritten(platform::File& file, const std::string& path, const Settings&
                   TCsvLanes lanes) {
   Outcome r;
   TCsvLoader loader;
-  Configure(loader, setup);
-  loader.SetBlockSize(block);
-  loader.SetLanes(lanes);
+  Configure(loader, setup, block, lanes);
   loader.RewriteQuoted(
       file, path,
       [&](std::string_view first) {
@@ -105,9 +110,7 @@ Outcome Checked(platform::File& file, const std::string& path, const Settings& s
                 TCsvLanes lanes) {
   Outcome r;
   TCsvLoader loader;
-  Configure(loader, setup);
-  loader.SetBlockSize(block);
-  loader.SetLanes(lanes);
+  Configure(loader, setup, block, lanes);
   std::uint64_t taken = 0;
   const std::uint64_t count = loader.CountRecords(file, path, [&](std::string_view first) {
     r.firsts.emplace_back(first);
@@ -126,9 +129,7 @@ Outcome Found(platform::File& file, const std::string& path, const Settings& set
               std::size_t stop) {
   Outcome r;
   TCsvLoader loader;
-  Configure(loader, setup);
-  loader.SetBlockSize(block);
-  loader.SetLanes(lanes);
+  Configure(loader, setup, block, lanes);
   const bool found = loader.FindRecord(file, path, [&](std::string_view first) {
     r.firsts.emplace_back(first);
     return r.firsts.size() > stop;

@@ -35,6 +35,15 @@ Setup Choose(unsigned char mode) {
   return {delimiters[mode & 7], quotes[(mode >> 3) % 6], (mode & 0x80) != 0};
 }
 
+// A reader with the settings, reading in blocks of block bytes on the path.
+void Settle(TCsvLoader& loader, const Setup& setup, std::size_t block, TCsvLanes lanes) {
+  loader.SetDelimiter(setup.delimiter);
+  loader.SetQuoteChar(setup.quote);
+  loader.SetSkipFirstLine(setup.skipFirstLine);
+  loader.SetBlockSize(block);
+  loader.SetLanes(lanes);
+}
+
 void Configure(TCsvLoader& loader, const Setup& setup, Records& out) {
   loader.SetDelimiter(setup.delimiter);
   loader.SetQuoteChar(setup.quote);
@@ -147,22 +156,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     std::string rewritten;
     TCsvLoader rewrite;
-    rewrite.SetDelimiter(setup.delimiter);
-    rewrite.SetQuoteChar(setup.quote);
-    rewrite.SetSkipFirstLine(setup.skipFirstLine);
-    rewrite.SetBlockSize(block);
-    rewrite.SetLanes(lanes);
+    Settle(rewrite, setup, block, lanes);
     rewrite.RewriteQuoted(FileName(), cut, [&](const char* bytes, std::size_t n) { rewritten.append(bytes, n); });
     Check(rewritten == quoted, "bytes of the quoted form");
     Check(rewrite.ReachedEnd() == memory.ReachedEnd(), "where the rewrite's data ended");
 
     // The check shows every first field, and counts those its match takes.
     TCsvLoader check;
-    check.SetDelimiter(setup.delimiter);
-    check.SetQuoteChar(setup.quote);
-    check.SetSkipFirstLine(setup.skipFirstLine);
-    check.SetBlockSize(block);
-    check.SetLanes(lanes);
+    Settle(check, setup, block, lanes);
     platform::File file;
     Check(file.OpenRead(FileName(), false) == 0, "opening the file");
     std::vector<std::string> shown;
@@ -180,16 +181,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // the check counts the same and ends in the same place.
     const char needed = text.empty() ? '\t' : text[text.size() / 2];
     TCsvLoader hinted;
-    hinted.SetDelimiter(setup.delimiter);
-    hinted.SetQuoteChar(setup.quote);
-    hinted.SetSkipFirstLine(setup.skipFirstLine);
-    hinted.SetBlockSize(block);
-    hinted.SetLanes(lanes);
+    Settle(hinted, setup, block, lanes);
     hinted.SetMatchByte(needed);
     auto holds = [needed](std::string_view first) { return first.find(needed) != std::string_view::npos; };
     Check(hinted.CountRecords(file, FileName(), holds) ==
-              static_cast<std::uint64_t>(std::count_if(firsts.begin(), firsts.end(),
-                                                       [&](const std::string& f) { return holds(f); })),
+              static_cast<std::uint64_t>(
+                  std::count_if(firsts.begin(), firsts.end(), [&](const std::string& f) { return holds(f); })),
           "records counted when a match needs a byte");
     Check(hinted.ReachedEnd() == memory.ReachedEnd(), "where the data ended when a match needs a byte");
   }
