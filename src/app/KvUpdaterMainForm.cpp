@@ -27,6 +27,8 @@ constexpr std::u16string_view kLogPattern = u"*.log";
 constexpr std::chrono::seconds kWriterWait{10};
 // Records between two questions whether a repair is to be given up.
 constexpr std::uint32_t kPollEvery = 4096;
+// Blocks of the rewrite from this size on are shared with a second core.
+constexpr std::size_t kShareFrom = 256 << 10;
 // Copies of one log a backup folder can hold.
 constexpr int kMaxBackups = 100000;
 
@@ -271,13 +273,15 @@ class TLogRepair {
   // Every record goes to the temporary file in the canonical form, in large
   // checked writes made behind the rewrite, which meanwhile fills the next
   // block. The file is flushed every few MiB while it is made, so the
-  // flush later waits only for the tail.
-  void Rewrite(const TCsvLoader::TFirstFieldCut& cut) {
+  // flush later waits only for the tail. Returns the records corrected.
+  std::uint64_t Rewrite(const TCsvLoader::TFirstFieldCut& cut) {
     constexpr std::size_t kFlushEvery = 16 << 20;
     TCsvLoader loader;
     loader.SetDelimiter(44);
     loader.SetQuoteChar(34);
     loader.SetSkipFirstLine(false);
+    // The rewrite of a large block is shared with a second core.
+    loader.SetRewriteSharing(kShareFrom);
     // After the loader, so that the block being written is done before the
     // loader's buffers go.
     platform::WriteBehind writer(FTemp, kFlushEvery);
@@ -286,6 +290,7 @@ class TLogRepair {
     });
     if (int err = writer.Wait()) throw EWriteError(WriteErrorText(FTempPath, err));
     FReachedEnd = loader.ReachedEnd();
+    return loader.RecordsCut();
   }
 
   // The temporary file takes the log's owner, group, mode and last-write
@@ -633,8 +638,9 @@ std::string TKvAccesslogUpdaterForm::FailedText() const {
 
 std::size_t TKvAccesslogUpdaterForm::RepairRecord(std::string_view First) {
   if (!HasTag(First)) return 0;
-  FFileChanged = true;
-  ++FCorrected;
+  // Stored once: a store from each thread on each record would keep the
+  // flag's cache line moving between the cores.
+  if (!FFileChanged.load(std::memory_order_relaxed)) FFileChanged.store(true, std::memory_order_relaxed);
   return kPrefixLength;
 }
 
@@ -679,11 +685,13 @@ void TKvAccesslogUpdaterForm::RepairFile(const platform::Folder& Folder, const s
     log.MakeTemporary();
     if (log.NeedsRepair()) {
       log.Poll();
-      std::uint32_t records = 0;
-      log.Rewrite([this, &log, &records](std::string_view first) {
+      // The rewrite calls this from two threads at once; each counts its
+      // own records between two questions.
+      FCorrected = static_cast<std::int64_t>(log.Rewrite([this, &log](std::string_view first) {
+        thread_local std::uint32_t records = 0;
         if (++records % kPollEvery == 0) log.Poll();
         return RepairRecord(first);
-      });
+      }));
       if (FFileChanged) {
         log.KeepAccessAndTime();
         if (FBackup) {

@@ -102,6 +102,11 @@ class TCsvLoader {
   // a plain search of its bytes, at the speed of reading, settles it, and
   // in a file with it the scan starts shortly before it.
   void SetMatchByte(char byte) { FMatchByte = byte; }
+  // Lets RewriteQuoted share each block of at least minimum new bytes with
+  // a second thread, on a processor with more than one core: the cut is
+  // then called from both threads at once, and must allow it. 0, the
+  // default, keeps the rewrite on the caller's thread.
+  void SetRewriteSharing(std::size_t minimum) { FShareFrom = minimum; }
 
   // What the check and the rewrite show of a first field: its value, or
   // the first that many bytes of a longer one. A field of any length is
@@ -153,6 +158,9 @@ class TCsvLoader {
   bool RewriteQuoted(platform::File& file, const std::string& fileName, const TFirstFieldCut& cut,
                      const TWriteEvent& write);
 
+  // The records whose first field the last RewriteQuoted shortened.
+  std::uint64_t RecordsCut() const { return FRecordsCut; }
+
   static void SplitLines(std::string_view text, unsigned char quoteChar, TStringList& lines);
 
  private:
@@ -183,7 +191,9 @@ class TCsvLoader {
   std::size_t FBlockSize = 1 << 20;
   TCsvLanes FLanes = BestLanes();
   std::optional<char> FMatchByte;
+  std::size_t FShareFrom = 0;
   bool FReachedEnd = true;
+  std::uint64_t FRecordsCut = 0;
   TCsv FCsv;
   TCsvBuffer FOutput[2];  // the rewrite's output buffers, which take turns
 };

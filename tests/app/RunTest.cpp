@@ -8,6 +8,7 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -306,6 +307,35 @@ TEST_F(RunTest, AbandonedLogIsLeftAsItWasAndEndsTheRun) {
     }
     EXPECT_TRUE(reached);
   }
+}
+
+// A log large enough for the rewrite to share its blocks with a second
+// thread comes out as a small one does, with its count; a give-up asked for
+// on either thread leaves it as it was.
+TEST_F(RunTest, LargeLogIsRepairedByTwoThreadsAsBySmallOnes) {
+  constexpr int kPairs = 100000;  // 4 MiB
+  std::string log, corrected;
+  for (int k = 0; k < kPairs; ++k) {
+    log += kNeedsCorrection + kClean;
+    corrected += kCorrected + kClean;
+  }
+  WriteFile(dir.Native("big.log"), log);
+  SetFolder(dir.System());
+  form.btnExecuteClick();
+  EXPECT_EQ(ReadFile(dir.Native("big.log")), corrected);
+  ASSERT_EQ(form.Outcomes().size(), 1u);
+  EXPECT_EQ(form.Outcomes()[0].corrected, kPairs);
+
+  WriteFile(dir.Native("big.log"), log);
+  std::atomic<int> asked{0};
+  TKvRunOptions options;
+  options.abandon = [&] { return ++asked > 6; };
+  form.SetRunOptions(std::move(options));
+  form.btnExecuteClick();
+  ASSERT_EQ(form.Outcomes().size(), 1u);
+  EXPECT_EQ(form.Outcomes()[0].kind, TKvLogOutcome::TKind::Abandoned);
+  EXPECT_EQ(ReadFile(dir.Native("big.log")), log);
+  EXPECT_FALSE(Exists(dir.Native("big.log.temp")));
 }
 
 TEST_F(RunTest, FolderWithOrWithoutTrailingDelimiterIsHandledAlike) {
