@@ -273,8 +273,10 @@ class TLogRepair {
   // Every record goes to the temporary file in the canonical form, in large
   // checked writes made behind the rewrite, which meanwhile fills the next
   // block. The file is flushed every few MiB while it is made, so the
-  // flush later waits only for the tail. Returns the records corrected.
-  std::uint64_t Rewrite(const TCsvLoader::TFirstFieldCut& cut) {
+  // flush later waits only for the tail. A log read only once (no copy of
+  // it is made) leaves no cached bytes behind. Returns the records
+  // corrected.
+  std::uint64_t Rewrite(const TCsvLoader::TFirstFieldCut& cut, bool readOnce) {
     constexpr std::size_t kFlushEvery = 16 << 20;
     TCsvLoader loader;
     loader.SetDelimiter(44);
@@ -282,6 +284,7 @@ class TLogRepair {
     loader.SetSkipFirstLine(false);
     // The rewrite of a large block is shared with a second core.
     loader.SetRewriteSharing(kShareFrom);
+    loader.SetReadOnce(readOnce);
     // After the loader, so that the block being written is done before the
     // loader's buffers go.
     platform::WriteBehind writer(FTemp, kFlushEvery);
@@ -687,11 +690,13 @@ void TKvAccesslogUpdaterForm::RepairFile(const platform::Folder& Folder, const s
       log.Poll();
       // The rewrite calls this from two threads at once; each counts its
       // own records between two questions.
-      FCorrected = static_cast<std::int64_t>(log.Rewrite([this, &log](std::string_view first) {
-        thread_local std::uint32_t records = 0;
-        if (++records % kPollEvery == 0) log.Poll();
-        return RepairRecord(first);
-      }));
+      FCorrected = static_cast<std::int64_t>(log.Rewrite(
+          [this, &log](std::string_view first) {
+            thread_local std::uint32_t records = 0;
+            if (++records % kPollEvery == 0) log.Poll();
+            return RepairRecord(first);
+          },
+          !FBackup));
       if (FFileChanged) {
         log.KeepAccessAndTime();
         if (FBackup) {

@@ -619,12 +619,16 @@ class RecordScanner {
 // buffers, behind room for what the scan will carry over (64 KiB, or a
 // smaller block's size). The check and the rewrite carry no more than
 // 64 KiB; a longer carry, the records of a long line, is collected in a
-// buffer of its own, which grows with it.
+// buffer of its own, which grows with it. A file read once, which then
+// goes, has the bytes read dropped from the system's cache as they come:
+// all from the first, each time, as the system keeps a file's bytes in
+// pieces of its own size, which a piece read may cut.
 class TCsvBlockStream {
  public:
   static constexpr std::size_t kSlack = csv_scan::kSlack;
 
-  TCsvBlockStream(platform::File& file, std::size_t blockSize) : FFile(file), FBlockSize(blockSize), FAhead(FFile) {}
+  TCsvBlockStream(platform::File& file, std::size_t blockSize, bool readOnce = false)
+      : FFile(file), FBlockSize(blockSize), FReadOnce(readOnce), FAhead(FFile) {}
 
   // Reads the file's first block, from its start or from the offset given;
   // 0 or the error.
@@ -637,7 +641,9 @@ class TCsvBlockStream {
     if (FFile.GetInfo(info) == 0 && info.size < from + FBlockSize)
       FBlockSize = static_cast<std::size_t>(info.size > from ? info.size - from : 0) + 1;
     FRoom = std::min(kRoom, FBlockSize);
+    FFirst = FOffset = from;
     if (int err = FFile.Read(NewBytes(0), FBlockSize, FGot)) return err;
+    Read(FGot);
     std::memset(NewBytes(0) + FGot, 0, kSlack);
     ReadAhead();
     return 0;
@@ -661,8 +667,11 @@ class TCsvBlockStream {
     if (FReading) {
       FReading = false;
       if (int err = FAhead.Finish(got)) return err;
+      FOffset += got;
     } else if (int err = FFile.Read(NewBytes(next), FBlockSize, got)) {
       return err;
+    } else {
+      Read(got);
     }
     if (carried > FRoom) {
       // A line longer than the room: collected in a buffer of its own, the
@@ -702,8 +711,13 @@ class TCsvBlockStream {
   // read over costs more than the read.
   void ReadAhead() {
     if (FGot != FBlockSize || FBlockSize < kReadAheadFrom) return;
-    FAhead.Start(NewBytes(FCurrent ^ 1), FBlockSize);
+    FAhead.Start(NewBytes(FCurrent ^ 1), FBlockSize, FReadOnce ? std::optional(FFirst) : std::nullopt, FOffset);
     FReading = true;
+  }
+  // Bytes read on this thread.
+  void Read(std::size_t got) {
+    FOffset += got;
+    if (FReadOnce && got > 0) FFile.DropCached(FFirst, FOffset - FFirst);  // only a hint
   }
 
   static constexpr std::size_t kRoom = csv_scan::kCarryRoom;
@@ -711,6 +725,8 @@ class TCsvBlockStream {
 
   platform::File& FFile;
   std::size_t FBlockSize;
+  const bool FReadOnce;
+  std::uint64_t FFirst = 0, FOffset = 0;  // of the file's first byte read, and of the next
   // Room for what a scan carries over: as much as a block, 64 KiB at most.
   // A longer carry is collected in FLine.
   std::size_t FRoom = kRoom;
@@ -936,7 +952,7 @@ bool TCsvLoader::RewriteQuoted(const std::string& fileName, const TFirstFieldCut
 bool TCsvLoader::RewriteQuoted(platform::File& file, const std::string& fileName, const TFirstFieldCut& cut,
                                const TWriteEvent& write) {
   FRecordsCut = 0;
-  TCsvBlockStream blocks(file, FBlockSize);
+  TCsvBlockStream blocks(file, FBlockSize, FReadOnce);
   StartFile(fileName, blocks);
   if (blocks.Size() == 0) return false;
   const char quote = static_cast<char>(FQuoteChar);

@@ -107,6 +107,11 @@ class TCsvLoader {
   // then called from both threads at once, and must allow it. 0, the
   // default, keeps the rewrite on the caller's thread.
   void SetRewriteSharing(std::size_t minimum) { FShareFrom = minimum; }
+  // Tells RewriteQuoted that its file is read once and then goes (it is to
+  // be replaced): the bytes read are dropped from the system's cache as
+  // they come, so that their memory serves the output at once and the
+  // file's release later has no cached bytes left to drop.
+  void SetReadOnce(bool value) { FReadOnce = value; }
 
   // What the check and the rewrite show of a first field: its value, or
   // the first that many bytes of a longer one. A field of any length is
@@ -192,6 +197,7 @@ class TCsvLoader {
   TCsvLanes FLanes = BestLanes();
   std::optional<char> FMatchByte;
   std::size_t FShareFrom = 0;
+  bool FReadOnce = false;
   bool FReachedEnd = true;
   std::uint64_t FRecordsCut = 0;
   TCsv FCsv;

@@ -41,8 +41,12 @@ ReadAhead::ReadAhead(File& file) : FFile(file), FJob(std::make_unique<Background
 
 ReadAhead::~ReadAhead() = default;
 
-void ReadAhead::Start(void* buffer, std::size_t count) {
-  FJob->Start([this, buffer, count] { FError = FFile.Read(buffer, count, FGot); });
+void ReadAhead::Start(void* buffer, std::size_t count, std::optional<std::uint64_t> dropFrom, std::uint64_t at) {
+  FJob->Start([this, buffer, count, dropFrom, at] {
+    FError = FFile.Read(buffer, count, FGot);
+    // Only a hint: a failure changes nothing that was read.
+    if (FError == 0 && dropFrom && FGot > 0) FFile.DropCached(*dropFrom, at + FGot - *dropFrom);
+  });
 }
 
 int ReadAhead::Finish(std::size_t& got) {

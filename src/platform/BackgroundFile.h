@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "platform/File.h"
 
@@ -56,8 +58,12 @@ class ReadAhead {
   ReadAhead& operator=(const ReadAhead&) = delete;
 
   // Starts reading up to count bytes into buffer (as File::Read) and
-  // returns; the buffer must stay until Finish returns.
-  void Start(void* buffer, std::size_t count);
+  // returns; the buffer must stay until Finish returns. With dropFrom, the
+  // file standing at at, its bytes from there up to the last one read are
+  // then dropped from the system's cache (File::DropCached) on the reading
+  // thread.
+  void Start(void* buffer, std::size_t count, std::optional<std::uint64_t> dropFrom = std::nullopt,
+             std::uint64_t at = 0);
   // Waits for the read that Start began: its error, else 0, and the number
   // of bytes read in got (0 at the end of the file).
   int Finish(std::size_t& got);

@@ -84,6 +84,9 @@ class File {
   int GetInfo(FileInfo& info) const;
   // Flushes the file's data and metadata to disk.
   int Flush();
+  // Tells the system that the bytes [offset, offset + count) will not be
+  // read again, so that it may give their cached copy's memory back at once.
+  int DropCached(std::uint64_t offset, std::uint64_t count);
   int SetTimes(const FileTime* creation, const FileTime* lastAccess, const FileTime* lastWrite);
   // Gives the file the permission bits, owner and group of another file.
   // kept tells whether the file has all of them afterwards; without the

@@ -17,6 +17,13 @@
 #include "platform/File.h"
 #include "support/TestSupport.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
@@ -93,10 +100,11 @@ Outcome Expected(const std::string& text, const Settings& setup) {
 
 // Each scan reads the file through a handle opened once, from its start.
 Outcome Rewritten(platform::File& file, const std::string& path, const Settings& setup, std::size_t block,
-                  TCsvLanes lanes) {
+                  TCsvLanes lanes, bool readOnce = false) {
   Outcome r;
   TCsvLoader loader;
   Configure(loader, setup, block, lanes);
+  loader.SetReadOnce(readOnce);
   loader.RewriteQuoted(
       file, path,
       [&](std::string_view first) {
@@ -448,6 +456,44 @@ TEST_F(Rewrite, StrayQuoteAtEveryOffset) {
   for (const std::string* log : {&oneField, &manyFields})
     for (std::size_t at : offsets) Check(log->substr(0, at) + "\"" + log->substr(at), {}, {4096, 1 << 20});
 }
+
+#ifndef _WIN32
+// The pages of a file the system holds in its cache.
+std::size_t CachedPages(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY);
+  struct stat info {};
+  fstat(fd, &info);
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t pages = (static_cast<std::size_t>(info.st_size) + page - 1) / page;
+  void* map = mmap(nullptr, static_cast<std::size_t>(info.st_size), PROT_READ, MAP_SHARED, fd, 0);
+  std::vector<unsigned char> resident(pages);
+  mincore(map, static_cast<std::size_t>(info.st_size), resident.data());
+  munmap(map, static_cast<std::size_t>(info.st_size));
+  close(fd);
+  return static_cast<std::size_t>(
+      std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return r & 1; }));
+}
+
+// A file read once leaves none of its bytes in the system's cache, read on
+// the caller's thread (small blocks) or ahead of it, and gives the same
+// bytes.
+TEST_F(Rewrite, AFileReadOnceLeavesNoCachedBytes) {
+  std::string text;
+  while (text.size() < (3u << 20)) text += RandomRecord();
+  WriteFile(FDir.Native("f.csv"), text);
+  const std::string path = FDir.System("f.csv");
+  const Outcome expected = Expected(text, {});
+  for (std::size_t block : {4096u, 1u << 20}) {
+    platform::File file;
+    ASSERT_EQ(file.OpenRead(path, false), 0);
+    ASSERT_EQ(file.Flush(), 0);  // a page still to be written stays
+    ASSERT_EQ(testing_support::ReadFile(FDir.Native("f.csv")), text);
+    ASSERT_GT(CachedPages(FDir.Native("f.csv")), 0u);
+    EXPECT_EQ(Rewritten(file, path, {}, block, TCsvLoader::BestLanes(), true), expected) << "block " << block;
+    EXPECT_EQ(CachedPages(FDir.Native("f.csv")), 0u) << "block " << block;
+  }
+}
+#endif
 
 // The bytes handed to write stay as they are until the next call, and the
 // last ones while the loader lives, so that they can be written behind.

@@ -206,6 +206,10 @@ int File::Read(void* buffer, std::size_t count, std::size_t& got) {
   return 0;
 }
 
+int File::DropCached(std::uint64_t offset, std::uint64_t count) {
+  return posix_fadvise(FHandle, static_cast<off_t>(offset), static_cast<off_t>(count), POSIX_FADV_DONTNEED);
+}
+
 int File::Write(const void* data, std::size_t count) {
   const char* p = static_cast<const char*>(data);
   while (count > 0) {

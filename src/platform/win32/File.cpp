@@ -278,8 +278,10 @@ int File::GetInfo(FileInfo& info) const { return InfoOfHandle(ToHandle(FHandle),
 
 int File::Flush() { return FlushFileBuffers(ToHandle(FHandle)) ? 0 : Failure(); }
 
-// Windows writes cached data behind on its own; there is no request to hurry
-// it without waiting.
+// Windows has no request to drop a cached handle's bytes; its cache manager
+// lets go of a file read once by its own rules.
+int File::DropCached(std::uint64_t, std::uint64_t) { return 0; }
+
 int File::SetTimes(const FileTime* creation, const FileTime* lastAccess, const FileTime* lastWrite) {
   const FILETIME c = ToFileTime(creation ? *creation : 0), a = ToFileTime(lastAccess ? *lastAccess : 0),
                  w = ToFileTime(lastWrite ? *lastWrite : 0);
