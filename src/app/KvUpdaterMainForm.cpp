@@ -27,8 +27,6 @@ constexpr std::u16string_view kLogPattern = u"*.log";
 constexpr std::chrono::seconds kWriterWait{10};
 // Records between two questions whether a repair is to be given up.
 constexpr std::uint32_t kPollEvery = 4096;
-// Blocks of the rewrite from this size on are shared with a second core.
-constexpr std::size_t kShareFrom = 256 << 10;
 // Copies of one log a backup folder can hold.
 constexpr int kMaxBackups = 100000;
 
@@ -274,16 +272,13 @@ class TLogRepair {
   // checked writes made behind the rewrite, which meanwhile fills the next
   // block. The file is flushed every few MiB while it is made, so the
   // flush later waits only for the tail. A log read only once (no copy of
-  // it is made) leaves no cached bytes behind. Returns the records
-  // corrected.
-  std::uint64_t Rewrite(const TCsvLoader::TFirstFieldCut& cut, bool readOnce) {
+  // it is made) leaves no cached bytes behind.
+  void Rewrite(const TCsvLoader::TFirstFieldCut& cut, bool readOnce) {
     constexpr std::size_t kFlushEvery = 16 << 20;
     TCsvLoader loader;
     loader.SetDelimiter(44);
     loader.SetQuoteChar(34);
     loader.SetSkipFirstLine(false);
-    // The rewrite of a large block is shared with a second core.
-    loader.SetRewriteSharing(kShareFrom);
     loader.SetReadOnce(readOnce);
     // After the loader, so that the block being written is done before the
     // loader's buffers go.
@@ -293,7 +288,6 @@ class TLogRepair {
     });
     if (int err = writer.Wait()) throw EWriteError(WriteErrorText(FTempPath, err));
     FReachedEnd = loader.ReachedEnd();
-    return loader.RecordsCut();
   }
 
   // The temporary file takes the log's owner, group, mode and last-write
@@ -641,9 +635,8 @@ std::string TKvAccesslogUpdaterForm::FailedText() const {
 
 std::size_t TKvAccesslogUpdaterForm::RepairRecord(std::string_view First) {
   if (!HasTag(First)) return 0;
-  // Stored once: a store from each thread on each record would keep the
-  // flag's cache line moving between the cores.
-  if (!FFileChanged.load(std::memory_order_relaxed)) FFileChanged.store(true, std::memory_order_relaxed);
+  FFileChanged = true;
+  ++FCorrected;
   return kPrefixLength;
 }
 
@@ -688,15 +681,13 @@ void TKvAccesslogUpdaterForm::RepairFile(const platform::Folder& Folder, const s
     log.MakeTemporary();
     if (log.NeedsRepair()) {
       log.Poll();
-      // The rewrite calls this from two threads at once; each counts its
-      // own records between two questions.
-      FCorrected = static_cast<std::int64_t>(log.Rewrite(
-          [this, &log](std::string_view first) {
-            thread_local std::uint32_t records = 0;
+      std::uint32_t records = 0;
+      log.Rewrite(
+          [this, &log, &records](std::string_view first) {
             if (++records % kPollEvery == 0) log.Poll();
             return RepairRecord(first);
           },
-          !FBackup));
+          !FBackup);
       if (FFileChanged) {
         log.KeepAccessAndTime();
         if (FBackup) {

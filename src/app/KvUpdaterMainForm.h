@@ -1,7 +1,6 @@
 // The repair window's logic, free of any user-interface toolkit.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -45,9 +44,8 @@ struct TKvRunOptions {
   // Before a log is replaced, its original bytes go to a new file in this
   // folder (made when missing); empty: no copies.
   std::string backupFolder;
-  // Asked while a log is read or copied, up to its replace, from the two
-  // threads of a rewrite at once: true gives its repair up (the log stays
-  // as it was) and ends the run as a stop does.
+  // Asked while a log is read or copied, up to its replace: true gives its
+  // repair up (the log stays as it was) and ends the run as a stop does.
   std::function<bool()> abandon;
   // Told of each log once the run is done with it.
   std::function<void(const TKvLogOutcome&)> onLog;
@@ -130,8 +128,7 @@ class TKvAccesslogUpdaterForm {
   TKvRunOptions FOptions;
   // The folder the copies go to, open during a run that makes them.
   std::unique_ptr<platform::Folder> FBackup;
-  // Set by RepairRecord, which the rewrite calls from two threads at once.
-  std::atomic<bool> FFileChanged{false};
+  bool FFileChanged = false;
   std::int64_t FCorrected = 0;  // records of the current file
   std::vector<TKvLogOutcome> FOutcomes;
 };

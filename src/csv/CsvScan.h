@@ -20,7 +20,6 @@
 #endif
 
 #include "csv/RsCsvUtil.h"
-#include "platform/BackgroundJob.h"
 
 namespace csv_scan {
 
@@ -211,11 +210,6 @@ class QuotedOutput {
     FCurrent ^= 1;
     FUsed = 0;
   }
-  // The bytes not yet handed on go to the end of to, or nowhere.
-  void MoveTo(QuotedOutput& to) {
-    to.Append(Buffer().data(), FUsed);
-    FUsed = 0;
-  }
 
  private:
   static constexpr std::size_t kMinimum = 1 << 20;
@@ -257,15 +251,6 @@ class QuotedRewriter {
     return total;
   }
 
-  // The state at a record's start, where a share of a block begins.
-  void Restart() {
-    FFieldIndex = 0;
-    FCarryInner = FCarryStray = FInside = 0;
-    FAfterCR = FEnded = FLong = false;
-  }
-  // Goes on where other, which rewrote the bytes up to here, stopped.
-  void TakeStateOf(QuotedRewriter& other);
-
   std::size_t Stop(const char* out) {
     FOut.Commit(out);
     FEnded = true;
@@ -286,13 +271,9 @@ class QuotedRewriter {
 
   // How many bytes to cut off a first field's value: the cut sees at most
   // its first kFirstFieldShown bytes.
-  [[gnu::always_inline]] std::size_t CutOf(std::string_view value) {
-    const std::size_t cut = std::min(FCut(value.substr(0, TCsvLoader::kFirstFieldShown)), value.size());
-    FCuts += cut != 0;
-    return cut;
+  [[gnu::always_inline]] std::size_t CutOf(std::string_view value) const {
+    return std::min(FCut(value.substr(0, TCsvLoader::kFirstFieldShown)), value.size());
   }
-  // The records whose first field this rewriter shortened.
-  std::uint64_t Cuts() const { return FCuts; }
 
   // Writes the field from start to p of in, where a split byte outside
   // quotes ends it, so that it holds an even number of quotes. The input and
@@ -345,7 +326,6 @@ class QuotedRewriter {
   void DecideCut();
 
   std::string FValue;
-  std::uint64_t FCuts = 0;
   // A long field: whether its leading byte is behind, the run of quotes
   // last read (its last byte may be the trailing quote, to strip), the
   // first bytes of a first field's value until the cut is known, and how
@@ -363,41 +343,8 @@ struct ScanPath {
   std::size_t (*check)(CheckScan& scan, const char* in, std::size_t from, std::size_t size, bool last);
   std::size_t (*rewrite)(QuotedRewriter& rewriter, const char* in, std::size_t from, std::size_t size, bool last);
   std::size_t (*findNeeded)(const char* in, std::size_t size, char quote, char needed, std::uint64_t& quotes);
-  std::size_t (*recordStart)(const char* in, std::size_t from, std::size_t mid, std::size_t size, char quote,
-                             std::uint64_t inside);
 };
 
 const ScanPath& PathFor(TCsvLanes lanes);
-
-// The rewrite of a block shared with a second thread: this thread rewrites
-// the block up to the first record that starts past about its middle, the
-// other thread the rest into an output of its own, which then follows. A
-// record starts outside quotes with nothing carried, so the second share
-// starts from a rewriter's first state, and this thread's rewriter goes on
-// from where the other one stopped. The cut is called from both threads.
-class SharedRewrite {
- public:
-  SharedRewrite(const ScanPath& path, QuotedRewriter& rewriter, QuotedOutput& out);
-  // As the path's rewrite with the rewriter given.
-  std::size_t Rewrite(const char* in, std::size_t from, std::size_t size, bool last);
-  // The records whose first field the other thread's shares shortened.
-  std::uint64_t Cuts() const { return FHelper.Cuts(); }
-
- private:
-  static constexpr std::size_t kHelperOutput = 1 << 20;
-
-  const ScanPath& FPath;
-  QuotedRewriter& FRewriter;
-  QuotedOutput& FOut;
-  // What the other share hands on while it runs, when its output outgrows
-  // its room: kept to follow this thread's.
-  std::string FSpill;
-  const TCsvLoader::TWriteEvent FSpillTo;
-  TCsvBuffer FBuffers[2];
-  QuotedOutput FHelperOut;
-  QuotedRewriter FHelper;
-  // Last, so that a share still running ends before the rest goes.
-  platform::BackgroundJob FJob;
-};
 
 }  // namespace csv_scan

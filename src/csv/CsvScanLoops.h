@@ -333,34 +333,3 @@ inline bool FirstSplit(const CheckPiece& p, std::size_t lane, std::size_t& at) {
   quotes += count;
   return size;
 }
-
-// The first place at or after mid where a record starts, found from the
-// quote state at from; size when none lies before size (the record's first
-// byte must be there to show that it is not the LF of a CR LF), or when a
-// NUL comes first, which may end the data. So that a block's rewrite can be
-// shared: a record starts outside quotes with nothing carried.
-[[gnu::noinline]] std::size_t RecordStart(const char* in, std::size_t from, std::size_t mid, std::size_t size,
-                                          char quote, std::uint64_t inside) {
-  const Lanes classify(quote, quote);
-  std::uint64_t quotes = 0;
-  for (std::size_t i = from; i < mid; i += 64) {
-    const std::uint64_t valid = (2ULL << (std::min<std::size_t>(64, mid - i) - 1)) - 1;
-    const LaneMasks m = classify(in + i);
-    if ((m.nuls & valid) != 0) return size;
-    quotes += static_cast<std::uint64_t>(__builtin_popcountll(m.quotes & valid));
-  }
-  if (quotes % 2 != 0) inside = ~inside;
-  for (std::size_t i = mid; i < size; i += 64) {
-    const std::size_t n = std::min<std::size_t>(64, size - i);
-    const std::uint64_t valid = (2ULL << (n - 1)) - 1;
-    const LaneMasks m = classify(in + i);
-    const std::uint64_t inQuotes = Lanes::Parity(m.quotes & valid) ^ inside;
-    inside = static_cast<std::uint64_t>(static_cast<std::int64_t>(inQuotes) >> 63);
-    const std::uint64_t breaks = m.breaks & ~inQuotes & valid;
-    if (breaks == 0) continue;
-    const std::size_t p = i + static_cast<std::size_t>(__builtin_ctzll(breaks));
-    const std::size_t next = p + 1 + (in[p] == '\r' && p + 1 < size && in[p + 1] == '\n');
-    return in[p] == '\0' || next >= size ? size : next;
-  }
-  return size;
-}

@@ -132,13 +132,13 @@ KV_CSV_TARGET_END
 
 namespace {
 
-const ScanPath kBytes{bytes::ScanCheck, bytes::ScanRewrite, bytes::FindNeeded, bytes::RecordStart};
+const ScanPath kBytes{bytes::ScanCheck, bytes::ScanRewrite, bytes::FindNeeded};
 #if defined(__SSE2__)
-const ScanPath kSse2{sse2::ScanCheck, sse2::ScanRewrite, sse2::FindNeeded, sse2::RecordStart};
+const ScanPath kSse2{sse2::ScanCheck, sse2::ScanRewrite, sse2::FindNeeded};
 #endif
 #if defined(KV_CSV_WIDE_LANES)
-const ScanPath kAvx2{avx2::ScanCheck, avx2::ScanRewrite, avx2::FindNeeded, avx2::RecordStart};
-const ScanPath kAvx512{avx512::ScanCheck, avx512::ScanRewrite, avx512::FindNeeded, avx512::RecordStart};
+const ScanPath kAvx2{avx2::ScanCheck, avx2::ScanRewrite, avx2::FindNeeded};
+const ScanPath kAvx512{avx512::ScanCheck, avx512::ScanRewrite, avx512::FindNeeded};
 #endif
 
 }  // namespace

@@ -4,10 +4,8 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
-#include <exception>
 #include <memory>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "base/Exception.h"
@@ -238,61 +236,6 @@ char* QuotedRewriter::EndLongField(char* out, std::size_t from, std::size_t to, 
   return FOut.Cursor();
 }
 
-void QuotedRewriter::TakeStateOf(QuotedRewriter& other) {
-  FFieldIndex = other.FFieldIndex;
-  FCarryInner = other.FCarryInner;
-  FCarryStray = other.FCarryStray;
-  FInside = other.FInside;
-  FAfterCR = other.FAfterCR;
-  FEnded = other.FEnded;
-  FLong = other.FLong;
-  FLongFirst = other.FLongFirst;
-  FLongStarted = other.FLongStarted;
-  FLongCutKnown = other.FLongCutKnown;
-  FLongQuotes = other.FLongQuotes;
-  FLongHead.swap(other.FLongHead);
-  FLongDrop = other.FLongDrop;
-}
-
-SharedRewrite::SharedRewrite(const ScanPath& path, QuotedRewriter& rewriter, QuotedOutput& out)
-    : FPath(path),
-      FRewriter(rewriter),
-      FOut(out),
-      FSpillTo([this](const char* data, std::size_t size) { FSpill.append(data, size); }),
-      FHelperOut(rewriter.FQuote, FSpillTo, FBuffers, kHelperOutput),
-      FHelper(rewriter.FQuote, rewriter.FDelimiter, rewriter.FCut, FHelperOut) {}
-
-std::size_t SharedRewrite::Rewrite(const char* in, std::size_t from, std::size_t size, bool last) {
-  // This thread also joins the two outputs, so it takes somewhat less.
-  const std::size_t mid = from + (size - from) * 9 / 20;
-  const std::size_t start = FPath.recordStart(in, from, mid, size, FRewriter.FQuote, FRewriter.FInside);
-  if (start >= size) return FPath.rewrite(FRewriter, in, from, size, last);
-  FHelper.Restart();
-  std::size_t helperKeep = 0;
-  std::exception_ptr helperError;
-  FJob.Start([&] {
-    try {
-      helperKeep = FPath.rewrite(FHelper, in + start, 0, size - start, last);
-    } catch (...) {
-      helperError = std::current_exception();
-    }
-  });
-  try {
-    FPath.rewrite(FRewriter, in, from, start, false);
-  } catch (...) {
-    FJob.Wait();
-    throw;
-  }
-  FJob.Wait();
-  if (helperError) std::rethrow_exception(helperError);
-  // No NUL lies before the share, so the data goes on into it.
-  FOut.Append(FSpill.data(), FSpill.size());
-  FSpill.clear();
-  FHelperOut.MoveTo(FOut);
-  FRewriter.TakeStateOf(FHelper);
-  return start + helperKeep;
-}
-
 void QuotedRewriter::LongBytes(const char* from, const char* to) {
   const char quote = FQuote;
   if (!FLongStarted && from < to) {
@@ -352,7 +295,6 @@ void QuotedRewriter::DecideCut() {
   FLongCutKnown = true;
   const std::size_t cut = FCut(FLongHead);
   const std::size_t dropped = std::min(cut, FLongHead.size());
-  FCuts += cut != 0 && !FLongHead.empty();
   FLongDrop = cut - dropped;
   const std::string_view rest = std::string_view(FLongHead).substr(dropped);
   FOut.Reserve(2 * rest.size());
@@ -951,7 +893,6 @@ bool TCsvLoader::RewriteQuoted(const std::string& fileName, const TFirstFieldCut
 
 bool TCsvLoader::RewriteQuoted(platform::File& file, const std::string& fileName, const TFirstFieldCut& cut,
                                const TWriteEvent& write) {
-  FRecordsCut = 0;
   TCsvBlockStream blocks(file, FBlockSize, FReadOnce);
   StartFile(fileName, blocks);
   if (blocks.Size() == 0) return false;
@@ -961,27 +902,18 @@ bool TCsvLoader::RewriteQuoted(platform::File& file, const std::string& fileName
   if (!FSkipFirstLine && RecordScanner::Applies(FQuoteChar, FDelimiter)) {
     const csv_scan::ScanPath& path = csv_scan::PathFor(FLanes);
     csv_scan::QuotedRewriter rewriter(quote, static_cast<char>(FDelimiter), cut, out);
-    std::optional<csv_scan::SharedRewrite> shared;
-    if (FShareFrom > 0 && std::thread::hardware_concurrency() > 1) shared.emplace(path, rewriter, out);
     for (;;) {
-      const std::size_t keep = shared && blocks.Size() - blocks.From() >= FShareFrom
-                                   ? shared->Rewrite(blocks.Data(), blocks.From(), blocks.Size(), blocks.Last())
-                                   : path.rewrite(rewriter, blocks.Data(), blocks.From(), blocks.Size(), blocks.Last());
+      const std::size_t keep = path.rewrite(rewriter, blocks.Data(), blocks.From(), blocks.Size(), blocks.Last());
       if (blocks.Last() || rewriter.Ended()) break;
       if (int err = blocks.Next(keep)) throw OpenError(fileName, err);
     }
     FReachedEnd = rewriter.ReachedEnd();
-    FRecordsCut = rewriter.Cuts() + (shared ? shared->Cuts() : 0);
   } else {
     StreamRecords(fileName, blocks, [&](const std::string_view* fields, std::size_t count) {
       for (std::size_t k = 0; k < count; ++k) {
         if (k > 0) out.Put(static_cast<char>(FDelimiter));
         std::string_view value = fields[k];
-        if (k == 0) {
-          const std::size_t drop = std::min(cut(value.substr(0, kFirstFieldShown)), value.size());
-          FRecordsCut += drop != 0;
-          value.remove_prefix(drop);
-        }
+        if (k == 0) value.remove_prefix(std::min(cut(value.substr(0, kFirstFieldShown)), value.size()));
         out.Reserve(2 * value.size() + 5);
         out.PutQuoted(value);
       }

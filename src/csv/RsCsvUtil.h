@@ -102,11 +102,6 @@ class TCsvLoader {
   // a plain search of its bytes, at the speed of reading, settles it, and
   // in a file with it the scan starts shortly before it.
   void SetMatchByte(char byte) { FMatchByte = byte; }
-  // Lets RewriteQuoted share each block of at least minimum new bytes with
-  // a second thread, on a processor with more than one core: the cut is
-  // then called from both threads at once, and must allow it. 0, the
-  // default, keeps the rewrite on the caller's thread.
-  void SetRewriteSharing(std::size_t minimum) { FShareFrom = minimum; }
   // Tells RewriteQuoted that its file is read once and then goes (it is to
   // be replaced): the bytes read are dropped from the system's cache as
   // they come, so that their memory serves the output at once and the
@@ -163,9 +158,6 @@ class TCsvLoader {
   bool RewriteQuoted(platform::File& file, const std::string& fileName, const TFirstFieldCut& cut,
                      const TWriteEvent& write);
 
-  // The records whose first field the last RewriteQuoted shortened.
-  std::uint64_t RecordsCut() const { return FRecordsCut; }
-
   static void SplitLines(std::string_view text, unsigned char quoteChar, TStringList& lines);
 
  private:
@@ -196,10 +188,8 @@ class TCsvLoader {
   std::size_t FBlockSize = 1 << 20;
   TCsvLanes FLanes = BestLanes();
   std::optional<char> FMatchByte;
-  std::size_t FShareFrom = 0;
   bool FReadOnce = false;
   bool FReachedEnd = true;
-  std::uint64_t FRecordsCut = 0;
   TCsv FCsv;
   TCsvBuffer FOutput[2];  // the rewrite's output buffers, which take turns
 };

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -47,12 +46,11 @@ std::size_t Cut(std::string_view first) {
 }
 
 // What a scan gave: the rewrite's bytes, and the first fields it showed
-// (to the cut, or to the check's match); the records the rewrite cut.
+// (to the cut, or to the check's match).
 struct Outcome {
   std::string bytes;
   std::vector<std::string> firsts;
   bool reachedEnd = true;
-  std::uint64_t cuts = 0;
   bool operator==(const Outcome&) const = default;
 };
 
@@ -80,9 +78,7 @@ Outcome Expected(const std::string& text, const Settings& setup) {
       std::string value = fields[i];
       if (i == 0) {
         r.firsts.push_back(value.substr(0, TCsvLoader::kFirstFieldShown));
-        const std::size_t cut = std::min(Cut(value), value.size());
-        r.cuts += cut != 0;
-        value.erase(0, cut);
+        value.erase(0, std::min(Cut(value), value.size()));
       }
       r.bytes += q;
       for (char c : value) {
@@ -113,30 +109,6 @@ Outcome Rewritten(platform::File& file, const std::string& path, const Settings&
       },
       [&](const char* data, std::size_t size) { r.bytes.append(data, size); });
   r.reachedEnd = loader.ReachedEnd();
-  r.cuts = loader.RecordsCut();
-  return r;
-}
-
-// The same with each block shared with a second thread, which calls the
-// cut at the same time: the first fields come in no set order.
-Outcome Shared(platform::File& file, const std::string& path, const Settings& setup, std::size_t block,
-               TCsvLanes lanes) {
-  Outcome r;
-  TCsvLoader loader;
-  Configure(loader, setup, block, lanes);
-  loader.SetRewriteSharing(2);
-  std::mutex lock;
-  loader.RewriteQuoted(
-      file, path,
-      [&](std::string_view first) {
-        const std::lock_guard<std::mutex> guard(lock);
-        r.firsts.emplace_back(first);
-        return Cut(first);
-      },
-      [&](const char* data, std::size_t size) { r.bytes.append(data, size); });
-  std::sort(r.firsts.begin(), r.firsts.end());
-  r.reachedEnd = loader.ReachedEnd();
-  r.cuts = loader.RecordsCut();
   return r;
 }
 
@@ -189,7 +161,7 @@ std::string Printable(const std::string& text) {
 }
 
 void PrintTo(const Outcome& o, std::ostream* os) {
-  *os << "\"" << Printable(o.bytes) << "\" after " << o.firsts.size() << " first fields, " << o.cuts << " cut"
+  *os << "\"" << Printable(o.bytes) << "\" after " << o.firsts.size() << " first fields"
       << (o.reachedEnd ? "" : ", ended early");
 }
 
@@ -232,16 +204,12 @@ class Rewrite : public testing::Test {
                   {expected.firsts.begin(),
                    expected.firsts.begin() + static_cast<std::ptrdiff_t>(std::min(stop + 1, expected.firsts.size()))}};
     if (stop >= expected.firsts.size()) found.firsts.emplace_back("not found");
-    Outcome unordered = expected;
-    std::sort(unordered.firsts.begin(), unordered.firsts.end());
     for (TCsvLanes lanes : Paths())
       for (std::size_t block : blocks) {
         if (block < 64 && lanes != TCsvLoader::BestLanes()) continue;
         ASSERT_EQ(Rewritten(file, path, setup, block, lanes), expected)
             << "text \"" << Printable(text) << "\" block " << block << " path " << Name(lanes);
         if (block > 1) {
-          ASSERT_EQ(Shared(file, path, setup, block, lanes), unordered)
-              << "shared rewrite of \"" << Printable(text) << "\" block " << block << " path " << Name(lanes);
           ASSERT_EQ(Checked(file, path, setup, block, lanes), firsts)
               << "check of \"" << Printable(text) << "\" block " << block << " path " << Name(lanes);
         }
