@@ -585,7 +585,8 @@ class TCsvBlockStream {
     FRoom = std::min(kRoom, FBlockSize);
     FFirst = FOffset = from;
     if (int err = FFile.Read(NewBytes(0), FBlockSize, FGot)) return err;
-    Read(FGot);
+    WasRead(FOffset, FGot);
+    FOffset += FGot;
     std::memset(NewBytes(0) + FGot, 0, kSlack);
     ReadAhead();
     return 0;
@@ -613,7 +614,8 @@ class TCsvBlockStream {
     } else if (int err = FFile.Read(NewBytes(next), FBlockSize, got)) {
       return err;
     } else {
-      Read(got);
+      WasRead(FOffset, got);
+      FOffset += got;
     }
     if (carried > FRoom) {
       // A line longer than the room: collected in a buffer of its own, the
@@ -653,13 +655,16 @@ class TCsvBlockStream {
   // read over costs more than the read.
   void ReadAhead() {
     if (FGot != FBlockSize || FBlockSize < kReadAheadFrom) return;
-    FAhead.Start(NewBytes(FCurrent ^ 1), FBlockSize, FReadOnce ? std::optional(FFirst) : std::nullopt, FOffset);
+    std::function<void(std::size_t)> drop;  // on the reading thread
+    if (FReadOnce) drop = [this, at = FOffset](std::size_t got) { WasRead(at, got); };
+    FAhead.Start(NewBytes(FCurrent ^ 1), FBlockSize, std::move(drop));
     FReading = true;
   }
-  // Bytes read on this thread.
-  void Read(std::size_t got) {
-    FOffset += got;
-    if (FReadOnce && got > 0) FFile.DropCached(FFirst, FOffset - FFirst);  // only a hint
+  // The got bytes from at on were read, on either thread: a file read once
+  // has all it read leave the system's cache (only a hint, whose failure
+  // changes nothing read).
+  void WasRead(std::uint64_t at, std::size_t got) const {
+    if (FReadOnce && got > 0) FFile.DropCached(FFirst, at + got - FFirst);
   }
 
   static constexpr std::size_t kRoom = csv_scan::kCarryRoom;
@@ -720,8 +725,8 @@ platform::File TCsvLoader::OpenFile(const std::string& fileName) {
   return file;
 }
 
-void TCsvLoader::StartFile(const std::string& fileName, TCsvBlockStream& blocks) {
-  if (int err = blocks.Start()) throw OpenError(fileName, err);
+void TCsvLoader::StartFile(const std::string& fileName, TCsvBlockStream& blocks, std::uint64_t from) {
+  if (int err = blocks.Start(from)) throw OpenError(fileName, err);
 }
 
 EFOpenError TCsvLoader::OpenError(const std::string& fileName, int err) {
@@ -798,7 +803,7 @@ std::uint64_t TCsvLoader::CheckRecords(platform::File& file, const std::string& 
     return 0;
   }
   TCsvBlockStream blocks(file, FBlockSize);
-  if (int err = blocks.Start(*from)) throw OpenError(fileName, err);
+  StartFile(fileName, blocks, *from);
   // From a later place the record the scan starts in is skipped as a
   // first line is.
   const bool skipFirstLine = FSkipFirstLine || *from > 0;

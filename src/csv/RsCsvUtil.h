@@ -167,8 +167,9 @@ class TCsvLoader {
   void ProcessLine(std::string_view line);
   // Opens the file refusing writers.
   static platform::File OpenFile(const std::string& fileName);
-  // Reads the first block of the stream's file.
-  static void StartFile(const std::string& fileName, TCsvBlockStream& blocks);
+  // Reads the first block of the stream's file, from its start or from the
+  // offset given.
+  static void StartFile(const std::string& fileName, TCsvBlockStream& blocks, std::uint64_t from = 0);
   static EFOpenError OpenError(const std::string& fileName, int err);
   // Streams the records of a file whose first block the stream holds.
   void StreamRecords(const std::string& fileName, TCsvBlockStream& blocks, const TFieldsEvent& onRecord);

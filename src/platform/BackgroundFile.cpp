@@ -116,11 +116,10 @@ ReadAhead::ReadAhead(File& file) : FFile(file), FJob(std::make_unique<Background
 
 ReadAhead::~ReadAhead() = default;
 
-void ReadAhead::Start(void* buffer, std::size_t count, std::optional<std::uint64_t> dropFrom, std::uint64_t at) {
-  FJob->Start([this, buffer, count, dropFrom, at] {
+void ReadAhead::Start(void* buffer, std::size_t count, std::function<void(std::size_t got)> then) {
+  FJob->Start([this, buffer, count, then = std::move(then)] {
     FError = FFile.Read(buffer, count, FGot);
-    // Only a hint: a failure changes nothing that was read.
-    if (FError == 0 && dropFrom && FGot > 0) FFile.DropCached(*dropFrom, at + FGot - *dropFrom);
+    if (FError == 0 && then) then(FGot);
   });
 }
 

@@ -5,9 +5,8 @@
 
 #include <atomic>
 #include <cstddef>
-#include <cstdint>
+#include <functional>
 #include <memory>
-#include <optional>
 
 #include "platform/File.h"
 
@@ -58,12 +57,10 @@ class ReadAhead {
   ReadAhead& operator=(const ReadAhead&) = delete;
 
   // Starts reading up to count bytes into buffer (as File::Read) and
-  // returns; the buffer must stay until Finish returns. With dropFrom, the
-  // file standing at at, its bytes from there up to the last one read are
-  // then dropped from the system's cache (File::DropCached) on the reading
-  // thread.
-  void Start(void* buffer, std::size_t count, std::optional<std::uint64_t> dropFrom = std::nullopt,
-             std::uint64_t at = 0);
+  // returns; the buffer must stay until Finish returns. After a read that
+  // succeeds, then (if any) is called on the reading thread with the number
+  // of bytes read.
+  void Start(void* buffer, std::size_t count, std::function<void(std::size_t got)> then = {});
   // Waits for the read that Start began: its error, else 0, and the number
   // of bytes read in got (0 at the end of the file).
   int Finish(std::size_t& got);

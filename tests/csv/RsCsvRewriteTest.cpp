@@ -6,11 +6,11 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "ScanPaths.h"
 #include "base/Exception.h"
 #include "csv/RsCsvUtil.h"
 #include "platform/File.h"
@@ -24,6 +24,8 @@
 #include <unistd.h>
 #endif
 
+using csv_test::Name;
+using csv_test::Paths;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
@@ -164,26 +166,6 @@ std::string Printable(const std::string& text) {
 void PrintTo(const Outcome& o, std::ostream* os) {
   *os << "\"" << Printable(o.bytes) << "\" after " << o.firsts.size() << " first fields"
       << (o.reachedEnd ? "" : ", ended early");
-}
-
-const char* Name(TCsvLanes lanes) {
-  static const char* const names[] = {"bytes", "SSE2", "AVX2", "AVX-512"};
-  return names[static_cast<int>(lanes)];
-}
-
-// Every processor path this machine runs; the others are named once.
-const std::vector<TCsvLanes>& Paths() {
-  static const std::vector<TCsvLanes> paths = [] {
-    std::vector<TCsvLanes> all;
-    for (TCsvLanes lanes : {TCsvLanes::Bytes, TCsvLanes::Sse2, TCsvLanes::Avx2, TCsvLanes::Avx512}) {
-      if (TCsvLoader::CanRun(lanes))
-        all.push_back(lanes);
-      else
-        std::printf("this processor does not run the %s path\n", Name(lanes));
-    }
-    return all;
-  }();
-  return paths;
 }
 
 class Rewrite : public testing::Test {

@@ -3,6 +3,7 @@
 #include <random>
 #include <vector>
 
+#include "ScanPaths.h"
 #include "base/Exception.h"
 #include "csv/RsCsvUtil.h"
 #include "support/TestSupport.h"
@@ -273,17 +274,16 @@ TEST(CsvLoader, AMatchByteGivesTheScansAnswer) {
   std::mt19937 random(7);
   const char bytes[] = {'a', '"', ',', '\n', '\r', '\t', '\0'};
   const std::size_t blocks[] = {1, 7, std::size_t(1) << 20};
-  const TCsvLanes paths[] = {TCsvLanes::Bytes, TCsvLanes::Sse2, TCsvLanes::Avx2, TCsvLanes::Avx512};
   for (int k = 0; k < 300; ++k) {
     std::string text(random() % 300, 'a');
     // A third of the texts have no TAB, some of those a NUL.
     for (char& c : text) c = bytes[random() % (k % 3 == 0 ? 5 : 7)];
     if (k % 6 == 0 && !text.empty()) text[random() % text.size()] = '\0';
     testing_support::WriteFile(dir.Native("f.csv"), text);
-    for (std::size_t choice = 0; choice < 4; ++choice) {
-      if (!TCsvLoader::CanRun(paths[choice])) continue;
-      SCOPED_TRACE(std::to_string(k) + " path " + std::to_string(choice));
-      const Shown shown = CompareWithMatchByte(dir.System("f.csv"), blocks[(k + choice) % 3], paths[choice]);
+    for (std::size_t choice = 0; choice < csv_test::Paths().size(); ++choice) {
+      const TCsvLanes lanes = csv_test::Paths()[choice];
+      SCOPED_TRACE(std::to_string(k) + " path " + csv_test::Name(lanes));
+      const Shown shown = CompareWithMatchByte(dir.System("f.csv"), blocks[(k + choice) % 3], lanes);
       if (text.find_first_of(std::string("\t\0", 2)) == std::string::npos) {
         EXPECT_EQ(shown.hinted, 0);
       }

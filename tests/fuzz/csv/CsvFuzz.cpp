@@ -35,19 +35,21 @@ Setup Choose(unsigned char mode) {
   return {delimiters[mode & 7], quotes[(mode >> 3) % 6], (mode & 0x80) != 0};
 }
 
-// A reader with the settings, reading in blocks of block bytes on the path.
-void Settle(TCsvLoader& loader, const Setup& setup, std::size_t block, TCsvLanes lanes) {
+void Settle(TCsvLoader& loader, const Setup& setup) {
   loader.SetDelimiter(setup.delimiter);
   loader.SetQuoteChar(setup.quote);
   loader.SetSkipFirstLine(setup.skipFirstLine);
+}
+
+// A reader with the settings, reading in blocks of block bytes on the path.
+void Settle(TCsvLoader& loader, const Setup& setup, std::size_t block, TCsvLanes lanes) {
+  Settle(loader, setup);
   loader.SetBlockSize(block);
   loader.SetLanes(lanes);
 }
 
 void Configure(TCsvLoader& loader, const Setup& setup, Records& out) {
-  loader.SetDelimiter(setup.delimiter);
-  loader.SetQuoteChar(setup.quote);
-  loader.SetSkipFirstLine(setup.skipFirstLine);
+  Settle(loader, setup);
   loader.SetOnRecord([&out](TStringList& fields) {
     std::vector<std::string> record;
     for (int i = 0; i < fields.Count(); ++i) record.push_back(fields[i]);
