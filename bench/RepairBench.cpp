@@ -169,23 +169,33 @@ double CheckAgainstCat(const std::string& program, const std::string& folder, co
   return repair.Median() / cat.Median();
 }
 
-// Times the repair of a log that is corrected and replaced (a fresh copy of
-// source for each run) against a flushed copy of source. The removal of
-// that copy is timed too: the replace gives the old log's blocks back in
-// the same way, which on a disk mounted with discard waits for the device.
-void RepairAgainstCopy(const std::string& program, const std::string& source, const std::string& folder, int runs,
-                       Series& copy, Series& repair, Series* removal = nullptr) {
-  const std::string work = folder + "/access.log", copied = folder + "/../copy.out";
-  Warm(source);
+// Times the repair of a folder of logs that are corrected and replaced (a
+// fresh copy of each source for each run) against flushed copies of the
+// sources, one after the other. The removal of those copies is timed too:
+// the replace gives each old log's blocks back in the same way, which on a
+// disk mounted with discard waits for the device.
+void RepairAgainstCopy(const std::string& program, const std::vector<std::string>& sources, const std::string& folder,
+                       int runs, Series& copy, Series& repair, Series* removal = nullptr) {
+  const std::string copied = folder + "/../copy.out";
+  auto work = [&](std::size_t i) { return folder + "/access" + std::to_string(i) + ".log"; };
+  for (const std::string& source : sources) Warm(source);
   for (int k = 0; k < runs; ++k) {
-    copy.Add(Time({"dd", "if=" + source, "of=" + copied, "bs=1M", "conv=fsync", "status=none"}));
-    const auto start = Clock::now();
-    unlink(copied.c_str());
-    if (removal) removal->Add({std::chrono::duration<double>(Clock::now() - start).count()});
-    Copy(source, work);
+    Run copies, removals;
+    for (const std::string& source : sources) {
+      const Run one = Time({"dd", "if=" + source, "of=" + copied, "bs=1M", "conv=fsync", "status=none"});
+      copies.seconds += one.seconds;
+      copies.cpu += one.cpu;
+      copies.peakKiB = std::max(copies.peakKiB, one.peakKiB);
+      const auto start = Clock::now();
+      unlink(copied.c_str());
+      removals.seconds += std::chrono::duration<double>(Clock::now() - start).count();
+    }
+    copy.Add(copies);
+    if (removal) removal->Add(removals);
+    for (std::size_t i = 0; i < sources.size(); ++i) Copy(sources[i], work(i));
     repair.Add(Time({program, "--folder", folder}));
   }
-  unlink(work.c_str());
+  for (std::size_t i = 0; i < sources.size(); ++i) unlink(work(i).c_str());
 }
 
 }  // namespace
@@ -244,7 +254,7 @@ int main(int argc, char** argv) {
     std::printf("\nA log with 30 %% of its records to correct, replaced and flushed (%llu MiB):\n",
                 static_cast<unsigned long long>(mib));
     Series dd, removal, repair;
-    RepairAgainstCopy(program, tagged + "/source.log.txt", work, runs, dd, repair, &removal);
+    RepairAgainstCopy(program, {tagged + "/source.log.txt"}, work, runs, dd, repair, &removal);
     Report("dd bs=1M conv=fsync", dd);
     Report("removing dd's copy (rm)", removal);
     Report("KvAccesslogRepair --folder", repair);
@@ -252,6 +262,24 @@ int main(int argc, char** argv) {
     // What a replace cannot go below on this disk: a flushed copy, and
     // giving the old file's blocks back.
     std::printf("  %-44s %7.2f\n", "ratio to dd and rm together", repair.Median() / (dd.Median() + removal.Median()));
+
+    // The same bytes as a folder of eight logs, as a server writes them day
+    // by day: each old log is given back while the next one is repaired.
+    std::printf("\nThe same as eight logs of %llu MiB in one folder:\n", static_cast<unsigned long long>(mib / 8));
+    std::vector<std::string> days;
+    for (int day = 0; day < 8; ++day) {
+      days.push_back(tagged + "/day" + std::to_string(day) + ".log.txt");
+      GenerateAccessLog(days.back(), {(mib << 20) / 8, 0.3, 10ull + static_cast<unsigned>(day)});
+    }
+    Series ddDays, removalDays, repairDays;
+    RepairAgainstCopy(program, days, work, runs, ddDays, repairDays, &removalDays);
+    for (const std::string& day : days) unlink(day.c_str());
+    Report("dd bs=1M conv=fsync, one after the other", ddDays);
+    Report("removing dd's copies (rm)", removalDays);
+    Report("KvAccesslogRepair --folder", repairDays);
+    std::printf("  %-44s %7.2f\n", "ratio to dd", repairDays.Median() / ddDays.Median());
+    std::printf("  %-44s %7.2f\n", "ratio to dd and rm together",
+                repairDays.Median() / (ddDays.Median() + removalDays.Median()));
 
     // One stray quote at the start of a log in the quoted form: the rest of
     // it becomes one line. Once a log that needs nothing, once one whose
@@ -271,8 +299,8 @@ int main(int argc, char** argv) {
     Splice(plain + "/access.log", taggedPlain, 0, tag);
     Splice(taggedPlain, taggedStray, tag.size(), "\"");
     Series copyPlain, repairPlain, copyStray, repairStray;
-    RepairAgainstCopy(program, taggedPlain, work, runs, copyPlain, repairPlain);
-    RepairAgainstCopy(program, taggedStray, work, runs, copyStray, repairStray);
+    RepairAgainstCopy(program, {taggedPlain}, work, runs, copyPlain, repairPlain);
+    RepairAgainstCopy(program, {taggedStray}, work, runs, copyStray, repairStray);
     Report("corrected, without the quote", repairPlain);
     Report("corrected, with the quote", repairStray);
     Ratio("ratio with to without", repairStray.Median() / repairPlain.Median(), 2.0);
@@ -283,14 +311,14 @@ int main(int argc, char** argv) {
     const std::string line = Folder(base, "line");
     WriteLongLine(tagged + "/line.log.txt", lineMib << 20);
     Series copies, longLine, big, bigCheck;
-    RepairAgainstCopy(program, tagged + "/line.log.txt", line, 1, copies, longLine);
+    RepairAgainstCopy(program, {tagged + "/line.log.txt"}, line, 1, copies, longLine);
     unlink((tagged + "/line.log.txt").c_str());
     char what[96];
     std::snprintf(what, sizeof what, "one line of %llu MiB, corrected", static_cast<unsigned long long>(lineMib));
     Report(what, longLine);
     std::snprintf(what, sizeof what, "%llu MiB log, corrected", static_cast<unsigned long long>(bigMib));
     GenerateAccessLog(tagged + "/big.log.txt", {bigMib << 20, 0.3, 3});
-    RepairAgainstCopy(program, tagged + "/big.log.txt", work, 1, copies, big);
+    RepairAgainstCopy(program, {tagged + "/big.log.txt"}, work, 1, copies, big);
     Report(what, big);
     const std::string bigClean = Folder(base, "bigclean");
     GenerateAccessLog(bigClean + "/access.log", {bigMib << 20, 0.0, 3});

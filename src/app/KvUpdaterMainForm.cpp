@@ -190,6 +190,9 @@ class TLogRepair {
   const std::string& Path() const { return FPath; }
   const platform::FileInfo& Info() const { return FInfo; }
   bool Replaced() const { return FReplaced; }
+  // The old log, for closing elsewhere: after Finish all it has left is the
+  // release of its blocks.
+  platform::File TakeOldLog() { return std::move(FLog); }
 
   // From now on the repair asks abandon, up to the replace, whether to give
   // up; it then ends with EKvAbandoned and the log as it was.
@@ -546,8 +549,10 @@ void TKvAccesslogUpdaterForm::RepairAllFiles() {
       Record(std::move(outcome));
     }
     FBackup.reset();
+    FRelease.reset();
   };
   try {
+    if (!FOptions.checkOnly) FRelease = std::make_unique<platform::CloseBehind>();
     while (next < entries.size()) {
       const platform::FolderEntry& entry = entries[next++];
       if (!IsLog(entry)) continue;
@@ -702,6 +707,7 @@ void TKvAccesslogUpdaterForm::RepairFile(const platform::Folder& Folder, const s
       }
     }
     log.Finish();
+    if (log.Replaced() && FRelease) FRelease->Close(log.TakeOldLog());
     if (log.Replaced()) {
       outcome.kind = TKvLogOutcome::TKind::Replaced;
       outcome.corrected = FCorrected;

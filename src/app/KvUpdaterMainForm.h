@@ -13,6 +13,10 @@
 #include "config/KestrovaIniUnit.h"
 #include "platform/Folder.h"
 
+namespace platform {
+class CloseBehind;
+}
+
 // What a run did with one log.
 struct TKvLogOutcome {
   enum class TKind {
@@ -128,6 +132,9 @@ class TKvAccesslogUpdaterForm {
   TKvRunOptions FOptions;
   // The folder the copies go to, open during a run that makes them.
   std::unique_ptr<platform::Folder> FBackup;
+  // Closes each replaced log's old file while the run goes on to the next
+  // log; it goes, and waits for the last one, when the run ends.
+  std::unique_ptr<platform::CloseBehind> FRelease;
   bool FFileChanged = false;
   std::int64_t FCorrected = 0;  // records of the current file
   std::vector<TKvLogOutcome> FOutcomes;

@@ -129,4 +129,14 @@ int ReadAhead::Finish(std::size_t& got) {
   return FError;
 }
 
+CloseBehind::CloseBehind() : FJob(std::make_unique<BackgroundJob>()) {}
+
+CloseBehind::~CloseBehind() = default;
+
+void CloseBehind::Close(File file) {
+  FJob->Wait();
+  FFile = std::move(file);
+  FJob->Start([this] { static_cast<void>(FFile.Close()); });
+}
+
 }  // namespace platform

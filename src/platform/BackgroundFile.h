@@ -72,4 +72,27 @@ class ReadAhead {
   std::unique_ptr<BackgroundJob> FJob;
 };
 
+// Closes files behind the caller, one at a time: whatever the system does
+// at a file's last close (giving a removed file's blocks back, which on a
+// disk mounted with discard waits for the device) overlaps the caller's
+// next task.
+class CloseBehind {
+ public:
+  CloseBehind();
+  // Waits for the file being closed.
+  ~CloseBehind();
+  CloseBehind(const CloseBehind&) = delete;
+  CloseBehind& operator=(const CloseBehind&) = delete;
+
+  // Waits for the file before, then starts closing this one and returns.
+  // A failed close is not reported: it is for files that are done with.
+  void Close(File file);
+
+ private:
+  // The job alone touches the file until the next Close; it goes after the
+  // job, which ends first.
+  File FFile;
+  std::unique_ptr<BackgroundJob> FJob;
+};
+
 }  // namespace platform

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/BackgroundFile.h"
@@ -107,3 +109,37 @@ TEST(ReadAhead, AFailedReadReportsItsErrorAndNoBytes) {
   EXPECT_NE(reader.Finish(got), 0);
   EXPECT_EQ(got, 0u);
 }
+
+#ifndef _WIN32
+namespace {
+
+// How many of the process's descriptors lead to the file.
+int OpenCount(const std::filesystem::path& path) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    count += std::filesystem::read_symlink(entry.path(), error) == path;
+  }
+  return count;
+}
+
+}  // namespace
+
+// A file handed over is closed by the time the next one is handed over, and
+// none stays open once the closer goes.
+TEST(CloseBehind, EveryFileHandedOverIsClosedWhenTheCloserGoes) {
+  TempDir dir;
+  WriteFile(dir.Native("log"), "x");
+  const std::filesystem::path log = std::filesystem::canonical(dir.Native("log"));
+  {
+    platform::CloseBehind closer;
+    for (int k = 0; k < 3; ++k) {
+      platform::File file;
+      ASSERT_EQ(file.OpenRead(dir.System("log"), false), 0);
+      closer.Close(std::move(file));
+      EXPECT_LE(OpenCount(log), 1);
+    }
+  }
+  EXPECT_EQ(OpenCount(log), 0);
+}
+#endif
