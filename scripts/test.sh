@@ -24,14 +24,14 @@ configure_and_test build/release
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   configure_and_test build/asan -DKV_SANITIZE=ON
 # ThreadSanitizer over the layer that runs threads of its own, and over the
-# reading and writing that run behind the access log rewrite.
+# reading, writing and closing that run behind the access log rewrite.
 echo "== build build/tsan"
 cmake -S "$ROOT" -B "$ROOT/build/tsan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKV_TSAN=ON >/dev/null
 cmake --build "$ROOT/build/tsan" -j"$JOBS" --target test_diagnostics TSDispatcher test_platform test_csv
 echo "== test build/tsan"
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 KV_BIN_DIR="$ROOT/build/tsan/bin" KV_SOURCE_DIR="$ROOT" "$ROOT/build/tsan/bin/test_diagnostics"
-"$ROOT/build/tsan/bin/test_platform" --gtest_filter='WriteBehind.*:ReadAhead.*'
+"$ROOT/build/tsan/bin/test_platform" --gtest_filter='WriteBehind.*:ReadAhead.*:CloseBehind.*'
 "$ROOT/build/tsan/bin/test_csv" --gtest_filter='*LongerThanTheRoom*:*HandedOn*:*LongFields*'
 unset TSAN_OPTIONS
 bash "$ROOT/scripts/fuzz.sh"
