@@ -707,8 +707,8 @@ void TKvAccesslogUpdaterForm::RepairFile(const platform::Folder& Folder, const s
       }
     }
     log.Finish();
-    if (log.Replaced() && FRelease) FRelease->Close(log.TakeOldLog());
     if (log.Replaced()) {
+      if (FRelease) FRelease->Close(log.TakeOldLog());
       outcome.kind = TKvLogOutcome::TKind::Replaced;
       outcome.corrected = FCorrected;
       ++UpdatedCount;
