@@ -39,6 +39,13 @@ using Clock = std::chrono::steady_clock;
 struct Run {
   double seconds = 0, cpu = 0;  // wall time, and processor time of all threads
   long peakKiB = 0;
+  // Runs one after the other, taken as one.
+  Run& operator+=(const Run& next) {
+    seconds += next.seconds;
+    cpu += next.cpu;
+    peakKiB = std::max(peakKiB, next.peakKiB);
+    return *this;
+  }
 };
 
 // Runs a command with its output to /dev/null; its wall time and peak memory.
@@ -62,6 +69,14 @@ Run Time(const std::vector<std::string>& command) {
   posix_spawn_file_actions_destroy(&actions);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) throw std::runtime_error(command[0] + " failed");
   return run;
+}
+
+// Removes a file, timed in this process: the start of an rm process would
+// count as much as the removal of a small file.
+Run TimeRemoval(const std::string& path) {
+  const auto start = Clock::now();
+  if (unlink(path.c_str()) != 0) throw std::runtime_error("cannot remove " + path);
+  return {std::chrono::duration<double>(Clock::now() - start).count()};
 }
 
 void Copy(const std::string& from, const std::string& to) {
@@ -182,13 +197,8 @@ void RepairAgainstCopy(const std::string& program, const std::vector<std::string
   for (int k = 0; k < runs; ++k) {
     Run copies, removals;
     for (const std::string& source : sources) {
-      const Run one = Time({"dd", "if=" + source, "of=" + copied, "bs=1M", "conv=fsync", "status=none"});
-      copies.seconds += one.seconds;
-      copies.cpu += one.cpu;
-      copies.peakKiB = std::max(copies.peakKiB, one.peakKiB);
-      const auto start = Clock::now();
-      unlink(copied.c_str());
-      removals.seconds += std::chrono::duration<double>(Clock::now() - start).count();
+      copies += Time({"dd", "if=" + source, "of=" + copied, "bs=1M", "conv=fsync", "status=none"});
+      removals += TimeRemoval(copied);
     }
     copy.Add(copies);
     if (removal) removal->Add(removals);

@@ -535,7 +535,8 @@ void TKvAccesslogUpdaterForm::RepairAllFiles() {
   if (!present) return;
   const std::vector<platform::FolderEntry> entries = ListLogs(folder);
   std::size_t next = 0;
-  // Every log the run ends before is named too, whatever ends it.
+  // Every log the run ends before is named too, whatever ends it, and what
+  // the run held for its logs goes.
   auto skipRest = [&] {
     for (; next < entries.size(); ++next) {
       const platform::FolderEntry& entry = entries[next];
@@ -552,7 +553,7 @@ void TKvAccesslogUpdaterForm::RepairAllFiles() {
     FRelease.reset();
   };
   try {
-    if (!FOptions.checkOnly) FRelease = std::make_unique<platform::CloseBehind>();
+    FRelease = std::make_unique<platform::CloseBehind>();
     while (next < entries.size()) {
       const platform::FolderEntry& entry = entries[next++];
       if (!IsLog(entry)) continue;

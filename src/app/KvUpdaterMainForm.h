@@ -133,7 +133,8 @@ class TKvAccesslogUpdaterForm {
   // The folder the copies go to, open during a run that makes them.
   std::unique_ptr<platform::Folder> FBackup;
   // Closes each replaced log's old file while the run goes on to the next
-  // log; it goes, and waits for the last one, when the run ends.
+  // log; it goes, and waits for the last one, when the run ends. A run that
+  // replaces nothing starts no thread for it.
   std::unique_ptr<platform::CloseBehind> FRelease;
   bool FFileChanged = false;
   std::int64_t FCorrected = 0;  // records of the current file
